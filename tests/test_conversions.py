@@ -1,0 +1,195 @@
+"""Argument conversion: what each parameter kind refuses, with which exception and text.
+
+Every case fails before any computation runs, so the texts are the frame's own."""
+
+import numpy as np
+import pytest
+
+import _native as nt
+
+F64 = np.zeros((3, 2))
+V64 = np.zeros(4)
+ARRAY = "cannot be converted to 'PyArray<T, D>'"
+
+
+class Floaty:
+    def __float__(self):
+        raise ValueError("no float here")
+
+
+class Indexy:
+    def __index__(self):
+        raise TypeError("no index here") from KeyError("root cause")
+
+
+class IndexOverflow:
+    def __index__(self):
+        return 2**70
+
+
+class Subclassed(np.ndarray):
+    pass
+
+
+CASES = [
+    # 2-D and 1-D float64 arrays: no casting of any kind.
+    ("float32", lambda: nt.compute_structure_tensor(F64.astype(np.float32), 1.0),
+     TypeError, f"argument 'image': 'ndarray' object {ARRAY}"),
+    ("int64", lambda: nt.analyze_shape(F64.astype(np.int64)),
+     TypeError, f"argument 'contour_xy': 'ndarray' object {ARRAY}"),
+    ("byteswapped", lambda: nt.analyze_shape(F64.astype(">f8")),
+     TypeError, f"argument 'contour_xy': 'ndarray' object {ARRAY}"),
+    ("object-dtype", lambda: nt.analyze_shape(F64.astype(object)),
+     TypeError, f"argument 'contour_xy': 'ndarray' object {ARRAY}"),
+    ("nested-list", lambda: nt.analyze_shape([[0.0, 0.0], [1.0, 0.0], [0.0, 1.0]]),
+     TypeError, f"argument 'contour_xy': 'list' object {ARRAY}"),
+    ("1d-for-2d", lambda: nt.compute_structure_tensor(V64, 1.0),
+     TypeError, f"argument 'image': 'ndarray' object {ARRAY}"),
+    ("3d-for-2d", lambda: nt.compute_structure_tensor(np.zeros((2, 2, 2)), 1.0),
+     TypeError, f"argument 'image': 'ndarray' object {ARRAY}"),
+    ("0d-for-1d", lambda: nt.estimate_ldg_params(np.float64(1.0), 1.0, 1.0),
+     TypeError, f"argument 's_values': 'float64' object {ARRAY}"),
+    ("2d-for-1d", lambda: nt.estimate_ldg_params(F64, 1.0, 1.0),
+     TypeError, f"argument 's_values': 'ndarray' object {ARRAY}"),
+    ("float-mask", lambda: nt.fit_nuclear_ellipses(np.zeros((2, 2))),
+     TypeError, f"argument 'nuclear_mask': 'ndarray' object {ARRAY}"),
+    ("int64-mask", lambda: nt.fit_nuclear_ellipses(np.zeros((2, 2), np.int64)),
+     TypeError, f"argument 'nuclear_mask': 'ndarray' object {ARRAY}"),
+    ("none-array", lambda: nt.ripley_k(None, [0, 0, 1, 1], V64),
+     TypeError, f"argument 'points': 'NoneType' object {ARRAY}"),
+    # Float sequences.
+    ("str-sequence", lambda: nt.compute_multiscale_structure_tensor(F64, "12"),
+     TypeError, "argument 'sigmas': Can't extract `str` to `Vec`"),
+    ("dict-sequence", lambda: nt.validate_poincare_hopf({}, 1, 0.1),
+     TypeError, "argument 'charges': 'dict' object cannot be converted to 'Sequence'"),
+    ("generator", lambda: nt.validate_poincare_hopf((x for x in []), 1, 0.1),
+     TypeError, "argument 'charges': 'generator' object cannot be converted to 'Sequence'"),
+    ("bad-item", lambda: nt.validate_poincare_hopf([0.5, "x"], 1, 0.1),
+     TypeError, "argument 'charges': must be real number, not str"),
+    ("float-raises", lambda: nt.validate_poincare_hopf([Floaty()], 1, 0.1),
+     ValueError, "no float here"),
+    # The fixed quadruple.
+    ("short-bbox", lambda: nt.ripley_k(F64, [0, 0, 1], V64),
+     ValueError, "expected a sequence of length 4 (got 3)"),
+    ("str-bbox", lambda: nt.ripley_k(F64, "abcd", V64),
+     TypeError, "argument 'bbox': must be real number, not str"),
+    ("int-bbox", lambda: nt.ripley_k(F64, 4, V64),
+     TypeError, "argument 'bbox': 'int' object cannot be converted to 'Sequence'"),
+    # Tuple sequences.
+    ("list-item", lambda: nt.compute_persistence([[1, 0.5]], [], []),
+     TypeError, "argument 'vertices': 'list' object cannot be converted to 'PyTuple'"),
+    ("short-tuple", lambda: nt.compute_persistence([(1,)], [], []),
+     ValueError, "expected tuple of length 2, but got tuple of length 1"),
+    ("long-tuple", lambda: nt.compute_persistence([], [(0, 1, 2, 0.5)], []),
+     ValueError, "expected tuple of length 3, but got tuple of length 4"),
+    ("float-vertex", lambda: nt.compute_persistence([(1.5, 0.0)], [], []),
+     TypeError, "argument 'vertices': 'float' object cannot be interpreted as an integer"),
+    ("negative-vertex", lambda: nt.compute_persistence([(-1, 0.0)], [], []),
+     OverflowError, "can't convert negative int to unsigned"),
+    ("str-edges", lambda: nt.compute_persistence([], "ab", []),
+     TypeError, "argument 'edges': Can't extract `str` to `Vec`"),
+    # Array sequences.
+    ("float32-contour", lambda: nt.analyze_shapes_batch([F64, F64.astype(np.float32)]),
+     TypeError, f"argument 'contours': 'ndarray' object {ARRAY}"),
+    ("str-contours", lambda: nt.analyze_shapes_batch("abc"),
+     TypeError, "argument 'contours': Can't extract `str` to `Vec`"),
+    # Scalars.
+    ("none-float", lambda: nt.compute_structure_tensor(F64, None),
+     TypeError, "argument 'sigma': must be real number, not NoneType"),
+    ("huge-float", lambda: nt.compute_structure_tensor(F64, 10**400),
+     OverflowError, "int too large to convert to float"),
+    ("float-for-int", lambda: nt.detect_defects(V64, 1.5, 2, 2, 0.1),
+     TypeError, "argument 'nx': 'float' object cannot be interpreted as an integer"),
+    ("negative-usize", lambda: nt.detect_defects(V64, -1, 2, 2, 0.1),
+     OverflowError, "can't convert negative int to unsigned"),
+    ("huge-usize", lambda: nt.frank_energy(V64, 2, 2**64, 1.0),
+     OverflowError, "int too big to convert"),
+    ("huge-index", lambda: nt.frank_energy(V64, IndexOverflow(), 2, 1.0),
+     OverflowError, "int too big to convert"),
+    ("u32-too-big", lambda: nt.detect_defects(V64, 2, 2, 2**32, 0.1),
+     OverflowError, "out of range integral type conversion attempted"),
+    ("u32-negative", lambda: nt.orientational_correlation(F64, V64, -1, 1.0, 4),
+     OverflowError, "out of range integral type conversion attempted"),
+    ("u32-beyond-long", lambda: nt.detect_defects(V64, 2, 2, 2**64, 0.1),
+     OverflowError, "Python int too large to convert to C long"),
+    ("i32-too-big", lambda: nt.validate_poincare_hopf([], 2**31, 0.1),
+     OverflowError, "out of range integral type conversion attempted"),
+    ("str-int", lambda: nt.permutation_test(V64, V64, "9", 1),
+     TypeError, "argument 'n_permutations': 'str' object cannot be interpreted as an integer"),
+    ("str-u64", lambda: nt.build_fenwold_params(1, 2, 3, 4, 5, 6, "7", 8),
+     TypeError, "argument 'n_defects': 'str' object cannot be interpreted as an integer"),
+]
+
+
+@pytest.mark.parametrize(
+    ("call", "exc", "message"), [pytest.param(*c[1:], id=c[0]) for c in CASES]
+)
+def test_refusals(call, exc, message):
+    with pytest.raises(exc) as info:
+        call()
+    assert type(info.value) is exc
+    assert str(info.value) == message
+
+
+def test_reworded_type_error_keeps_its_cause():
+    with pytest.raises(TypeError) as info:
+        nt.detect_defects(V64, Indexy(), 2, 2, 0.1)
+    assert str(info.value) == "argument 'nx': no index here"
+    assert isinstance(info.value.__cause__, KeyError)
+
+
+def test_type_error_subclass_passes_unchanged():
+    class Special(TypeError):
+        pass
+
+    class Raises:
+        def __float__(self):
+            raise Special("special")
+
+    with pytest.raises(Special, match="^special$"):
+        nt.compute_structure_tensor(F64, Raises())
+
+
+@pytest.mark.parametrize(
+    "array",
+    [
+        np.ma.zeros((3, 2)),
+        np.zeros((3, 2)).view(Subclassed),
+        np.zeros((3, 4))[:, ::2],
+        np.zeros((3, 2))[::-1],
+        np.asfortranarray(np.zeros((3, 2))),
+        np.zeros((3, 2)).astype("=f8"),
+    ],
+    ids=["masked", "subclass", "strided", "reversed", "fortran", "native-order"],
+)
+def test_accepted_2d_arrays(array):
+    # The array passes; the next parameter's failure proves it.
+    with pytest.raises(TypeError, match="^argument 'sigma': must be real number, not str$"):
+        nt.compute_structure_tensor(array, "x")
+
+
+def test_read_only_arrays_are_accepted():
+    image = np.zeros((3, 2))
+    image.flags.writeable = False
+    with pytest.raises(TypeError, match="^argument 'sigma'"):
+        nt.compute_structure_tensor(image, "x")
+
+
+def test_conversion_runs_in_parameter_order():
+    strided = np.zeros(8)[::2]
+    # A later argument's conversion failure comes before the body reads the strided block.
+    with pytest.raises(TypeError, match="^argument 'threshold'"):
+        nt.detect_defects(strided, 2, 2, 2, "x")
+    with pytest.raises(TypeError) as info:
+        nt.detect_defects(strided, 2, 2, 2, 0.1)
+    assert str(info.value) == "The given array is not contiguous"
+
+
+@pytest.mark.parametrize("n", [0, 1])
+def test_short_strided_1d_arrays_count_as_contiguous(n):
+    thetas = np.zeros(4)[: 2 * n : 2]
+    assert thetas.size == n
+    try:
+        nt.estimate_ldg_params(thetas, 1.0, 1.0)
+    except NotImplementedError:
+        pass

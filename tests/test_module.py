@@ -1,0 +1,208 @@
+"""The module frame: registration, docstrings, argument binding, import rules."""
+
+import importlib
+import inspect
+import sys
+
+import numpy as np
+import pytest
+
+import _native
+from conftest import run_python
+
+FUNCTIONS = {
+    "analyze_shape": "(contour_xy)",
+    "analyze_shapes_batch": "(contours)",
+    "compute_structure_tensor": "(image, sigma)",
+    "compute_multiscale_structure_tensor": "(image, sigmas)",
+    "fit_nuclear_ellipses": "(nuclear_mask)",
+    "detect_defects": "(thetas, nx, ny, k, threshold)",
+    "validate_poincare_hopf": "(charges, euler_characteristic, tolerance)",
+    "compute_persistence": "(vertices, edges, triangles)",
+    "orientational_correlation": "(centroids, thetas, k, max_r, n_bins)",
+    "ripley_k": "(points, bbox, r_values)",
+    "permutation_test": "(values_a, values_b, n_permutations, seed)",
+    "frank_energy": "(thetas, nx, ny, dx)",
+    "estimate_ldg_params": "(s_values, correlation_length, pixel_size)",
+    "build_fenwold_params": "(a, b, c, k_elastic, splay, bend, n_defects, image_area_um2)",
+}
+
+
+def test_module_docstring_and_all():
+    assert _native.__doc__ == "tazmir native extension module."
+    assert _native.__all__ == list(FUNCTIONS)
+    assert "PanicException" not in _native.__all__
+
+
+@pytest.mark.parametrize("name", list(FUNCTIONS))
+def test_function_identity(name):
+    function = getattr(_native, name)
+    assert function.__name__ == name
+    assert function.__module__ == "_native"
+    assert function.__text_signature__ == FUNCTIONS[name]
+    assert str(inspect.signature(function)) == FUNCTIONS[name]
+    assert not function.__doc__.startswith(name)
+
+
+@pytest.mark.parametrize(
+    ("name", "doc"),
+    [
+        (
+            "compute_structure_tensor",
+            'Compute structure tensor at a single scale.\n'
+            'Returns dict with "theta", "coherence" as 2D numpy arrays.',
+        ),
+        (
+            "build_fenwold_params",
+            "Build a fenwold-compatible parameter set from analysis results.\n\n"
+            "Accepts individual parameters directly:\n"
+            "  `a`, `b`, `c`, `k_elastic`: LdG parameters.\n"
+            "  `splay`, `bend`: Frank energy components.\n"
+            "  `n_defects`: number of detected defects.\n"
+            "  `image_area_um2`: total image area in um^2.\n\n"
+            'Returns dict with all fenwold parameters, plus a "json" key with the serialized '
+            "form.",
+        ),
+        (
+            "validate_poincare_hopf",
+            "Validate the Poincare-Hopf theorem: sum of defect charges should equal\n"
+            "the Euler characteristic.\n\n"
+            "`charges`: list of defect charges.\n"
+            "`euler_characteristic`: expected chi (1 for disk, 0 for torus, 2 for sphere).\n"
+            "`tolerance`: how close the sum must be.\n\n"
+            'Returns dict with "charge_sum", "euler_characteristic", "is_valid".',
+        ),
+    ],
+)
+def test_docstrings(name, doc):
+    assert getattr(_native, name).__doc__ == doc
+
+
+IMAGE = np.zeros((4, 4))
+
+
+@pytest.mark.parametrize(
+    ("call", "message"),
+    [
+        (
+            lambda: _native.compute_structure_tensor(IMAGE, 2.0, 3.0),
+            "compute_structure_tensor() takes 2 positional arguments but 3 were given",
+        ),
+        (
+            lambda: _native.analyze_shape(IMAGE, IMAGE),
+            "analyze_shape() takes 1 positional arguments but 2 were given",
+        ),
+        (
+            lambda: _native.validate_poincare_hopf([], 1, 0.1, 4),
+            "validate_poincare_hopf() takes 3 positional arguments but 4 were given",
+        ),
+        (
+            lambda: _native.compute_structure_tensor(IMAGE),
+            "compute_structure_tensor() missing 1 required positional argument: 'sigma'",
+        ),
+        (
+            lambda: _native.compute_structure_tensor(),
+            "compute_structure_tensor() missing 2 required positional arguments: "
+            "'image' and 'sigma'",
+        ),
+        (
+            lambda: _native.ripley_k(),
+            "ripley_k() missing 3 required positional arguments: "
+            "'points', 'bbox', and 'r_values'",
+        ),
+        (
+            lambda: _native.build_fenwold_params(1, 2, 3, 4, splay=5),
+            "build_fenwold_params() missing 3 required positional arguments: "
+            "'bend', 'n_defects', and 'image_area_um2'",
+        ),
+        (
+            lambda: _native.compute_structure_tensor(IMAGE, 2.0, sigma=1.0),
+            "compute_structure_tensor() got multiple values for argument 'sigma'",
+        ),
+        (
+            lambda: _native.frank_energy(np.zeros(1), 1, nx=1, dx=1.0),
+            "frank_energy() got multiple values for argument 'nx'",
+        ),
+        (
+            lambda: _native.compute_structure_tensor(IMAGE, sgma=1.0),
+            "compute_structure_tensor() got an unexpected keyword argument 'sgma'",
+        ),
+        (
+            # Binding checks keywords in the order given, before any missing argument.
+            lambda: _native.ripley_k(zeta=1, points=2),
+            "ripley_k() got an unexpected keyword argument 'zeta'",
+        ),
+        (
+            # Too many positionals is reported before an unknown keyword.
+            lambda: _native.analyze_shape(1, 2, bogus=3),
+            "analyze_shape() takes 1 positional arguments but 2 were given",
+        ),
+        (
+            lambda: _native.analyze_shape(**{"é": 1}),
+            "analyze_shape() got an unexpected keyword argument 'é'",
+        ),
+    ],
+    ids=lambda value: value if isinstance(value, str) and len(value) < 60 else None,
+)
+def test_binding_errors(call, message):
+    with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+    assert type(info.value) is TypeError
+
+
+def test_keywords_bind_like_positionals():
+    # Both reach the same conversion failure in the same parameter.
+    for call in (
+        lambda: _native.compute_structure_tensor(image=IMAGE, sigma="x"),
+        lambda: _native.compute_structure_tensor(IMAGE, "x"),
+        lambda: _native.compute_structure_tensor(sigma="x", image=IMAGE),
+    ):
+        with pytest.raises(TypeError, match="^argument 'sigma': must be real number, not str$"):
+            call()
+
+
+def test_repeated_import_returns_the_same_module():
+    module = sys.modules.pop("_native")
+    try:
+        again = importlib.import_module("_native")
+        assert again is module
+        assert again.compute_structure_tensor is module.compute_structure_tensor
+    finally:
+        sys.modules["_native"] = module
+
+
+def test_panic_exception_is_below_base_exception():
+    cls = _native.PanicException
+    assert cls.__bases__ == (BaseException,)
+    assert not issubclass(cls, Exception)
+    assert cls.__module__ == "_native"
+
+
+def test_sub_interpreters_are_refused():
+    result = run_python(
+        """
+        import _native
+        try:
+            import _xxsubinterpreters as interpreters
+        except ImportError:
+            print("no-subinterpreters")
+            raise SystemExit
+        interp = interpreters.create()
+        try:
+            interpreters.run_string(interp, "import _native")
+        except Exception as error:
+            print(type(error).__name__, error)
+        else:
+            print("imported")
+        interpreters.destroy(interp)
+        # The first interpreter's module is unaffected.
+        print(_native.__all__[0])
+        """
+    )
+    assert result.returncode == 0, result.stderr
+    if "no-subinterpreters" in result.stdout:
+        pytest.skip("this interpreter has no sub-interpreter module")
+    assert "ImportError" in result.stdout
+    assert "does not support sub-interpreters" in result.stdout
+    assert result.stdout.rstrip().endswith("analyze_shape")
