@@ -169,6 +169,29 @@ TEST(Pool, ExceptionTravelsToTheCaller) {
   EXPECT_EQ(total.load(), 100u);
 }
 
+TEST(Pool, InternalFailureOnAWorkerKeepsItsText) {
+  try {
+    parallel_for(0, 64, 1, [](std::size_t lo, std::size_t hi) {
+      if (lo <= 63 && 63 < hi) (void)checked_div(hi, 0);
+    });
+    FAIL() << "no panic";
+  } catch (const Panic& failure) {
+    EXPECT_EQ(failure.message(), "attempt to divide by zero");
+  }
+}
+
+TEST(Pool, SumsDoNotDependOnTheSplit) {
+  // Each index owns its output, so any split gives the same bits.
+  std::vector<double> out(10007);
+  parallel_for(0, out.size(), 3, [&](std::size_t lo, std::size_t hi) {
+    for (std::size_t i = lo; i < hi; ++i) out[i] = std::sqrt(static_cast<double>(i)) * 0.1;
+  });
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    ASSERT_EQ(out[i], std::sqrt(static_cast<double>(i)) * 0.1);
+  }
+  EXPECT_GE(pool_thread_count(), 1u);
+}
+
 TEST(Pool, NestedLoopsRunInline) {
   std::atomic<std::size_t> total{0};
   parallel_for(0, 8, 1, [&](std::size_t lo, std::size_t hi) {
