@@ -7,6 +7,8 @@ import struct
 
 import numpy as np
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 import _native
 
@@ -135,6 +137,16 @@ def test_number_form_of_random_doubles(seed):
             if math.isfinite(value):
                 assert float(text) == value
                 assert math.copysign(1.0, float(text)) == math.copysign(1.0, value)
+
+
+@given(st.lists(st.floats(), min_size=6, max_size=6), st.integers(0, 2**64 - 1), st.floats())
+def test_any_record_has_the_text_of_its_fields(values, n_defects, area):
+    result = _native.build_fenwold_params(*values, n_defects, area)
+    assert list(result) == [*KEYS, "json"]
+    members = member_texts(result["json"])
+    assert [key for key, _ in members] == KEYS
+    for key, text in members:
+        assert text == number_text(result[key])
 
 
 def test_full_text_of_a_typical_record():
