@@ -15,7 +15,7 @@ ShapeDescriptors describe_shape(const BoundaryContour& contour) {
   const Elongation e = elongation_from_w1_tensor(minkowski_w1_tensor(contour));
   d.elongation = e.elongation;
   d.elongation_angle = e.angle;
-  d.shape_index = shape_index(contour);
+  d.shape_index = shape_index_of(d.area, d.perimeter);  // W0 and W1 are area and perimeter
   d.convexity = convexity(contour);
   d.shape_katic = katic_shape_spectrum(contour);
   d.fourier_spectrum = fourier_spectrum(contour);

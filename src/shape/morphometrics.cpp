@@ -14,8 +14,9 @@ namespace {
 
 constexpr double zero_area = 1e-15;
 
-// One vertex of the working list with its sort key about the pivot. `order` is its
-// position in the working list, so the unstable sort below keeps equal keys in that order.
+// One vertex with its sort key about the pivot. `order` is its position in the working
+// list (the vertices with the pivot swapped to the front), so that sorting by the whole
+// key keeps vertices of equal angle and distance in working-list order, as a stable sort.
 struct HullCandidate {
   double theta;
   double distance2;
@@ -23,7 +24,7 @@ struct HullCandidate {
   Point point;
 };
 
-bool before(const HullCandidate& a, const HullCandidate& b) {
+inline bool before(const HullCandidate& a, const HullCandidate& b) {
   if (a.theta != b.theta) return a.theta < b.theta;
   if (a.distance2 != b.distance2) return a.distance2 < b.distance2;
   return a.order < b.order;
@@ -40,26 +41,58 @@ std::size_t pivot_index(const std::vector<Point>& points) {
   return best;
 }
 
-// Hull vertices counter-clockwise from the pivot; collinear vertices are dropped.
-std::vector<Point> graham_hull(const std::vector<Point>& points) {
-  std::vector<Point> working = points;
-  std::swap(working[0], working[pivot_index(working)]);
-  const Point pivot = working[0];
-
+// Every vertex but the pivot, taken around the outline starting after the pivot and
+// walking the way the polar angle grows: a star-shaped outline comes out already sorted.
+std::vector<HullCandidate> candidates_about(const std::vector<Point>& points,
+                                            std::size_t pivot) {
+  const std::size_t n = points.size();
+  const Point origin = points[pivot];
   std::vector<HullCandidate> candidates;
-  candidates.reserve(working.size() - 1);
-  for (std::size_t i = 1; i < working.size(); ++i) {
-    const double dx = working[i].x - pivot.x;
-    const double dy = working[i].y - pivot.y;
+  candidates.reserve(n - 1);
+  for (std::size_t step = 1; step < n; ++step) {
+    const std::size_t i = (pivot + step) % n;
+    const double dx = points[i].x - origin.x;
+    const double dy = points[i].y - origin.y;
     const double theta = std::atan2(dy, dx);
     // A NaN angle has no place in the order: the sort cannot go on.
     if (std::isnan(theta)) panic_unwrap_none();
-    candidates.push_back({theta, dx * dx + dy * dy, i, working[i]});
+    const std::size_t order = i == 0 ? pivot : i;  // the pivot and vertex 0 trade places
+    candidates.push_back({theta, dx * dx + dy * dy, order, points[i]});
   }
-  std::sort(candidates.begin(), candidates.end(), before);
+  if (before(candidates.back(), candidates.front())) {
+    std::reverse(candidates.begin(), candidates.end());  // a clockwise outline
+  }
+  return candidates;
+}
+
+// Insertion sort finishes an almost sorted list in linear time; once it has moved more
+// elements than a few per vertex the general sort takes over, so the cost stays n log n.
+void sort_candidates(std::vector<HullCandidate>& candidates) {
+  std::size_t moves_left = 4 * candidates.size() + 16;
+  for (std::size_t i = 1; i < candidates.size(); ++i) {
+    const HullCandidate current = candidates[i];
+    std::size_t j = i;
+    while (j > 0 && before(current, candidates[j - 1])) {
+      candidates[j] = candidates[j - 1];
+      --j;
+      if (--moves_left == 0) {
+        candidates[j] = current;
+        std::sort(candidates.begin(), candidates.end(), before);
+        return;
+      }
+    }
+    candidates[j] = current;
+  }
+}
+
+// Hull vertices counter-clockwise from the pivot; collinear vertices are dropped.
+std::vector<Point> graham_hull(const std::vector<Point>& points) {
+  const std::size_t pivot = pivot_index(points);
+  std::vector<HullCandidate> candidates = candidates_about(points, pivot);
+  sort_candidates(candidates);
 
   std::vector<Point> stack;
-  stack.reserve(working.size());
+  stack.reserve(points.size());
   const auto visit = [&stack](const Point& q) {
     while (stack.size() >= 2) {
       const Point& b = stack[stack.size() - 1];
@@ -70,7 +103,7 @@ std::vector<Point> graham_hull(const std::vector<Point>& points) {
     }
     stack.push_back(q);
   };
-  visit(pivot);
+  visit(points[pivot]);
   for (const HullCandidate& c : candidates) visit(c.point);
   return stack;
 }
@@ -78,9 +111,12 @@ std::vector<Point> graham_hull(const std::vector<Point>& points) {
 }  // namespace
 
 double shape_index(const BoundaryContour& contour) {
-  const double area = contour.area();
+  return shape_index_of(contour.area(), contour.perimeter());
+}
+
+double shape_index_of(double area, double perimeter) {
   if (area < zero_area) return 0.0;
-  return contour.perimeter() / std::sqrt(area);
+  return perimeter / std::sqrt(area);
 }
 
 double convexity(const BoundaryContour& contour) {

@@ -9,6 +9,9 @@ namespace tazmir::shape {
 /// below 1e-15.
 double shape_index(const BoundaryContour& contour);
 
+/// The shape index from an area and perimeter already at hand.
+double shape_index_of(double area, double perimeter);
+
 /// Area over the area of the convex hull (Graham scan from the lowest-then-leftmost
 /// vertex); 0.0 for a hull area below 1e-15. An outline on one straight line, or one with
 /// a NaN coordinate, is an internal failure.
