@@ -14,21 +14,41 @@ namespace {
 
 constexpr double zero_area = 1e-15;
 
-// One vertex with its sort key about the pivot. `order` is its position in the working
-// list (the vertices with the pivot swapped to the front), so that sorting by the whole
-// key keeps vertices of equal angle and distance in working-list order, as a stable sort.
-struct HullCandidate {
+// A vertex other than the pivot and its polar angle about the pivot.
+struct PolarKey {
   double theta;
-  double distance2;
-  std::size_t order;
-  Point point;
+  std::size_t vertex;
 };
 
-inline bool before(const HullCandidate& a, const HullCandidate& b) {
-  if (a.theta != b.theta) return a.theta < b.theta;
-  if (a.distance2 != b.distance2) return a.distance2 < b.distance2;
-  return a.order < b.order;
-}
+// The order of the sort: by angle; equal angles nearer first; equal in both, by position
+// in the working list (the vertices with the pivot swapped to the front), which is what a
+// stable sort of that list gives. The tie keys are rare, so they are worked out on demand.
+class PolarOrder {
+ public:
+  PolarOrder(const std::vector<Point>& points, std::size_t pivot)
+      : points_(points), pivot_(pivot), origin_(points[pivot]) {}
+
+  bool operator()(const PolarKey& a, const PolarKey& b) const {
+    if (a.theta != b.theta) return a.theta < b.theta;
+    const double da = distance2(a.vertex);
+    const double db = distance2(b.vertex);
+    if (da != db) return da < db;
+    return position(a.vertex) < position(b.vertex);
+  }
+
+ private:
+  double distance2(std::size_t i) const {
+    const double dx = points_[i].x - origin_.x;
+    const double dy = points_[i].y - origin_.y;
+    return dx * dx + dy * dy;
+  }
+  // The pivot and vertex 0 trade places in the working list.
+  std::size_t position(std::size_t i) const { return i == 0 ? pivot_ : i; }
+
+  const std::vector<Point>& points_;
+  std::size_t pivot_;
+  Point origin_;
+};
 
 // The lowest vertex, the leftmost among equally low ones, the first among equal ones.
 std::size_t pivot_index(const std::vector<Point>& points) {
@@ -42,54 +62,50 @@ std::size_t pivot_index(const std::vector<Point>& points) {
 }
 
 // Every vertex but the pivot, taken around the outline starting after the pivot and
-// walking the way the polar angle grows: a star-shaped outline comes out already sorted.
-std::vector<HullCandidate> candidates_about(const std::vector<Point>& points,
-                                            std::size_t pivot) {
+// walking the way the polar angle grows, so that a convex outline comes out sorted.
+std::vector<PolarKey> polar_keys(const std::vector<Point>& points, std::size_t pivot,
+                                 const PolarOrder& order) {
   const std::size_t n = points.size();
   const Point origin = points[pivot];
-  std::vector<HullCandidate> candidates;
-  candidates.reserve(n - 1);
+  std::vector<PolarKey> keys;
+  keys.reserve(n - 1);
   for (std::size_t step = 1; step < n; ++step) {
     const std::size_t i = (pivot + step) % n;
-    const double dx = points[i].x - origin.x;
-    const double dy = points[i].y - origin.y;
-    const double theta = std::atan2(dy, dx);
+    const double theta = std::atan2(points[i].y - origin.y, points[i].x - origin.x);
     // A NaN angle has no place in the order: the sort cannot go on.
     if (std::isnan(theta)) panic_unwrap_none();
-    const std::size_t order = i == 0 ? pivot : i;  // the pivot and vertex 0 trade places
-    candidates.push_back({theta, dx * dx + dy * dy, order, points[i]});
+    keys.push_back({theta, i});
   }
-  if (before(candidates.back(), candidates.front())) {
-    std::reverse(candidates.begin(), candidates.end());  // a clockwise outline
-  }
-  return candidates;
+  if (order(keys.back(), keys.front())) std::reverse(keys.begin(), keys.end());  // clockwise
+  return keys;
 }
 
 // Insertion sort finishes an almost sorted list in linear time; once it has moved more
 // elements than a few per vertex the general sort takes over, so the cost stays n log n.
-void sort_candidates(std::vector<HullCandidate>& candidates) {
-  std::size_t moves_left = 4 * candidates.size() + 16;
-  for (std::size_t i = 1; i < candidates.size(); ++i) {
-    const HullCandidate current = candidates[i];
+void sort_polar(std::vector<PolarKey>& keys, const PolarOrder& order) {
+  std::size_t moves_left = 8 * keys.size() + 16;
+  for (std::size_t i = 1; i < keys.size(); ++i) {
+    const PolarKey current = keys[i];
     std::size_t j = i;
-    while (j > 0 && before(current, candidates[j - 1])) {
-      candidates[j] = candidates[j - 1];
+    while (j > 0 && order(current, keys[j - 1])) {
+      keys[j] = keys[j - 1];
       --j;
       if (--moves_left == 0) {
-        candidates[j] = current;
-        std::sort(candidates.begin(), candidates.end(), before);
+        keys[j] = current;
+        std::sort(keys.begin(), keys.end(), order);
         return;
       }
     }
-    candidates[j] = current;
+    keys[j] = current;
   }
 }
 
 // Hull vertices counter-clockwise from the pivot; collinear vertices are dropped.
 std::vector<Point> graham_hull(const std::vector<Point>& points) {
   const std::size_t pivot = pivot_index(points);
-  std::vector<HullCandidate> candidates = candidates_about(points, pivot);
-  sort_candidates(candidates);
+  const PolarOrder order(points, pivot);
+  std::vector<PolarKey> keys = polar_keys(points, pivot, order);
+  sort_polar(keys, order);
 
   std::vector<Point> stack;
   stack.reserve(points.size());
@@ -104,7 +120,7 @@ std::vector<Point> graham_hull(const std::vector<Point>& points) {
     stack.push_back(q);
   };
   visit(points[pivot]);
-  for (const HullCandidate& c : candidates) visit(c.point);
+  for (const PolarKey& key : keys) visit(points[key.vertex]);
   return stack;
 }
 
