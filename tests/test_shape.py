@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import math
+import threading
 
 import numpy as np
 import pytest
@@ -249,6 +250,20 @@ def wide(xy: np.ndarray, extra: int) -> np.ndarray:
     return np.column_stack([xy, rng.normal(size=(len(xy), extra))])
 
 
+def unaligned(xy: np.ndarray) -> np.ndarray:
+    buffer = np.zeros(xy.size * 8 + 1, dtype=np.uint8)
+    out = np.frombuffer(buffer.data, dtype=np.float64, count=xy.size, offset=1).reshape(xy.shape)
+    np.copyto(out, xy)
+    assert not out.flags.aligned
+    return out
+
+
+def read_only(xy: np.ndarray) -> np.ndarray:
+    out = xy.copy()
+    out.flags.writeable = False
+    return out
+
+
 LAYOUTS = {
     "fortran": lambda xy: np.asfortranarray(xy),
     "third_column": lambda xy: wide(xy, 1),
@@ -258,6 +273,8 @@ LAYOUTS = {
     "reversed_twice": lambda xy: xy[::-1].copy()[::-1],
     "transposed_view": lambda xy: np.ascontiguousarray(xy.T).T,
     "subclass": lambda xy: xy.copy().view(np.matrix),
+    "unaligned": unaligned,
+    "read_only": read_only,
 }
 
 
@@ -423,3 +440,24 @@ def test_batch_converts_everything_before_analysing(contours, message):
     with pytest.raises(TypeError) as info:
         _native.analyze_shapes_batch(contours)
     assert str(info.value) == "argument 'contours': " + message
+
+
+def test_threads_calling_at_once_agree_with_one_thread():
+    rng = np.random.default_rng(8)
+    contours = [rng.normal(size=(int(rng.integers(3, 50)), 2)) for _ in range(200)]
+    expected = _native.analyze_shapes_batch(contours)
+    barrier = threading.Barrier(4)
+    results: list = [None] * 4
+
+    def work(slot: int) -> None:
+        barrier.wait()
+        results[slot] = _native.analyze_shapes_batch(contours)
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for result in results:
+        for a, b in zip(result, expected):
+            assert_same_result(a, b)

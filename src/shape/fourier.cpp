@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "shape/sin_cos.hpp"
+
 namespace tazmir::shape {
 
 namespace {
@@ -33,7 +35,7 @@ std::array<double, 5> fourier_spectrum(const BoundaryContour& contour) {
     for (std::size_t m = 0; m < 5; ++m) {
       double sin_m = 0.0;
       double cos_m = 0.0;
-      ::sincos(m_phi[m], &sin_m, &cos_m);
+      sin_cos(m_phi[m], sin_m, cos_m);
       re[m + 1] = re[m + 1] + r * cos_m;
       im[m + 1] = im[m + 1] - r * sin_m;
     }

@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "shape/sin_cos.hpp"
+
 namespace tazmir::shape {
 
 namespace {
@@ -32,7 +34,7 @@ std::array<double, 4> katic_shape_spectrum(const BoundaryContour& contour) {
     for (std::size_t k = 0; k < 4; ++k) {
       double sin_k = 0.0;
       double cos_k = 0.0;
-      ::sincos(k_phi[k], &sin_k, &cos_k);
+      sin_cos(k_phi[k], sin_k, cos_k);
       s[k] = s[k] + length * sin_k;
       c[k] = c[k] + length * cos_k;
     }
