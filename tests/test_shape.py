@@ -389,7 +389,8 @@ def test_batch_equals_single_calls_in_order():
 
 
 def test_batch_of_a_three_dimensional_array():
-    stack = np.stack([regular_polygon(6, radius=r) * [1.0, s] for r, s in [(1, 1), (2, 3), (5, 0.2)]])
+    shapes = [(1, 1), (2, 3), (5, 0.2)]
+    stack = np.stack([regular_polygon(6, radius=r) * [1.0, s] for r, s in shapes])
     results = _native.analyze_shapes_batch(stack)
     assert len(results) == 3
     for xy, result in zip(stack, results):

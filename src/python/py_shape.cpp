@@ -43,7 +43,8 @@ class ResultKeys {
 
 // All descriptors are computed before the first Python object is made.
 Ref analyze_contour(const Array2DF64& array, const ResultKeys& keys) {
-  const BoundaryContour contour = value_or_raise(BoundaryContour::from_points(read_vertices(array)));
+  const BoundaryContour contour =
+      value_or_raise(BoundaryContour::from_points(read_vertices(array)));
   const shape::ShapeDescriptors d = shape::describe_shape(contour);
 
   Ref result = check(PyDict_New());
