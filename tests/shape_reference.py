@@ -1,4 +1,4 @@
-"""A literal, slow Python reading of the shape descriptors, for checks against _native.
+"""A literal, slow Python reading of the shape descriptors, and outlines shared by the tests.
 
 Every float operation is written in the documented order with Python floats (IEEE doubles,
 no fused multiply-add) and the C library's functions through `math`, so the results are
@@ -142,3 +142,38 @@ def fourier(v: list[tuple[float, float]]) -> list[float]:
     if moduli[0] < 1e-15:
         return [0.0] * 5
     return [m / moduli[0] for m in moduli[1:]]
+
+
+# ---------------------------------------------------------------------------------------
+# Outlines and comparisons shared by the shape tests
+
+KEYS = [
+    "area",
+    "perimeter",
+    "elongation",
+    "elongation_angle",
+    "shape_index",
+    "convexity",
+    "shape_katic",
+    "fourier_spectrum",
+]
+SCALARS = KEYS[:6]
+COLLINEAR = "called `Result::unwrap()` on an `Err` value: ContourTooShort { n: 2, min: 3 }"
+NAN_ANGLE = "called `Option::unwrap()` on a `None` value"
+
+UNIT_SQUARE = [[0, 0], [1, 0], [1, 1], [0, 1]]
+L_HEXAGON = [(0, 0), (2, 0), (2, 1), (1, 1), (1, 2), (0, 2)]
+
+
+def regular_polygon(n: int, radius: float = 1.0, phase: float = 0.0) -> np.ndarray:
+    t = phase + 2.0 * np.pi * np.arange(n) / n
+    return np.column_stack([radius * np.cos(t), radius * np.sin(t)])
+
+
+def assert_same_result(a: dict, b: dict) -> None:
+    """Equal keys in equal order and equal values to the bit (NaN equal to NaN)."""
+    assert list(a) == list(b)
+    for key in SCALARS:
+        assert a[key] == b[key] or (math.isnan(a[key]) and math.isnan(b[key])), key
+    for key in ("shape_katic", "fourier_spectrum"):
+        np.testing.assert_array_equal(a[key], b[key])
