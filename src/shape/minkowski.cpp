@@ -1,6 +1,7 @@
 // Minkowski functionals, the W1 tensor, and its symmetric eigen-decomposition.
 #include "shape/minkowski.hpp"
 
+#include <array>
 #include <cmath>
 #include <numbers>
 
@@ -21,19 +22,16 @@ struct EigenPair {
 // An off-diagonal below rounding level counts as zero: the axes are then the eigenvectors.
 // Otherwise one Jacobi rotation diagonalises the matrix exactly in real arithmetic; the
 // tangent is taken as the smaller root, which keeps every step accurate to a few ulps.
-void symmetric_eigen(double a, double b, double c, EigenPair& first, EigenPair& second) {
+std::array<EigenPair, 2> symmetric_eigen(double a, double b, double c) {
   if (std::fabs(b) <= machine_epsilon * (std::fabs(a) + std::fabs(c))) {
-    first = {a, 1.0, 0.0};
-    second = {c, 0.0, 1.0};
-    return;
+    return {{{a, 1.0, 0.0}, {c, 0.0, 1.0}}};
   }
   const double theta = (c - a) / (2.0 * b);
   const double sign = theta >= 0.0 ? 1.0 : -1.0;
   const double t = sign / (std::fabs(theta) + std::sqrt(theta * theta + 1.0));
   const double cs = 1.0 / std::sqrt(t * t + 1.0);
   const double sn = t * cs;
-  first = {a - t * b, cs, -sn};
-  second = {c + t * b, sn, cs};
+  return {{{a - t * b, cs, -sn}, {c + t * b, sn, cs}}};
 }
 
 }  // namespace
@@ -65,9 +63,7 @@ Tensor2 minkowski_w1_tensor(const BoundaryContour& contour) {
 }
 
 Elongation elongation_from_w1_tensor(const Tensor2& w) {
-  EigenPair first{};
-  EigenPair second{};
-  symmetric_eigen(w.xx, w.yx, w.yy, first, second);
+  const auto [first, second] = symmetric_eigen(w.xx, w.yx, w.yy);
   // On a tie the first eigenvector wins: the x axis for a multiple of the identity.
   const bool second_larger = second.value > first.value;
   const EigenPair& major = second_larger ? second : first;
