@@ -185,7 +185,7 @@ TEST(DetectDefects, StreamedScanMatchesOnNearlyUniformAndSpecialValues) {
 TEST(ColumnReduction, ACyclingColumnIsAnErrorNotAHang) {
   // Rows 0 and 1 are vertices; column 2 lists vertex 1 twice and column 3 is [0, 1]:
   // adding [1, 1] to [0, 1] gives [0, 1] back.
-  BoundaryMatrix m;
+  BoundaryMatrix<std::uint32_t> m;
   m.entries = {1, 1, 0, 1};
   m.offsets = {0, 0, 0, 2, 4};
   const auto result = reduce_pivots(m);
@@ -197,12 +197,13 @@ TEST(ColumnReduction, ACyclingColumnIsAnErrorNotAHang) {
 TEST(ColumnReduction, RepeatedFacesThatSettleKeepTheLiteralPivots) {
   // [0, 0] owns row 0 (a face listed twice still has a lowest entry); [0, 1] owns row 1;
   // [1, 1] + [0, 1] = [0, 1], then + [0, 1] = []: the column settles with no pivot.
-  BoundaryMatrix m;
+  BoundaryMatrix<std::uint32_t> m;
   m.entries = {0, 0, 0, 1, 1, 1};
   m.offsets = {0, 0, 0, 2, 4, 6};
   const auto result = reduce_pivots(m);
   ASSERT_TRUE(result.ok());
-  EXPECT_EQ(result.value(), (std::vector<std::size_t>{no_pivot, no_pivot, 0, 1, no_pivot}));
+  constexpr std::uint32_t none = no_pivot<std::uint32_t>;
+  EXPECT_EQ(result.value(), (std::vector<std::uint32_t>{none, none, 0, 1, none}));
 }
 
 }  // namespace
