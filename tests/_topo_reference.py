@@ -100,3 +100,64 @@ def elder_rule_pairs(values, edges):
             finite.append((values[younger], value))
     roots = sorted(values[v] for v in range(len(values)) if find(v) == v)
     return sorted(finite), roots
+
+
+class Cycling(Exception):
+    """The literal reduction came back to a column state it had."""
+
+
+def literal_persistence(vertices, edges, triangles):
+    """Persistence pairs (birth, death, dim) by the merge, sort and column rules followed to
+    the letter; raises Cycling when a column repeats a state while it is being reduced."""
+    simplices = []  # (faces, value, dim)
+    vertex_table, edge_table = {}, {}
+    for i, (v, value) in enumerate(vertices):
+        simplices.append(([], value, 0))
+        vertex_table[v] = i
+    nv = len(vertices)
+    for j, (a, b, value) in enumerate(edges):
+        edge_table[(min(a, b), max(a, b))] = nv + j
+        simplices.append(([vertex_table.get(a, 0), vertex_table.get(b, 0)], value, 1))
+    for a, b, c, value in triangles:
+        faces = [edge_table[key] for key in ((min(a, b), max(a, b)), (min(b, c), max(b, c)),
+                                             (min(a, c), max(a, c))) if key in edge_table]
+        simplices.append((faces, value, 2))
+    order = sorted(range(len(simplices)), key=lambda i: (simplices[i][1], simplices[i][2], i))
+    rank = {s: r for r, s in enumerate(order)}
+    columns = [sorted(rank[f] for f in simplices[s][0]) for s in order]
+    low, owner = {}, {}
+    for c, column in enumerate(columns):
+        seen = set()
+        while column:
+            r = column[-1]
+            if r not in owner:
+                low[c], owner[r] = r, c
+                break
+            state = tuple(column)
+            if state in seen:
+                raise Cycling
+            seen.add(state)
+            other, merged, i, j = columns[owner[r]], [], 0, 0
+            while i < len(column) and j < len(other):
+                if column[i] == other[j]:
+                    i, j = i + 1, j + 1
+                elif column[i] < other[j]:
+                    merged.append(column[i])
+                    i += 1
+                else:
+                    merged.append(other[j])
+                    j += 1
+            column = merged + column[i:] + other[j:]
+        columns[c] = column
+    value = [simplices[s][1] for s in order]
+    dim = [simplices[s][2] for s in order]
+    result, marked = [], set()
+    for c in range(len(columns)):
+        if c in low:
+            r = low[c]
+            marked.update((r, c))
+            if abs(value[c] - value[r]) > 1e-15:
+                result.append((value[r], value[c], dim[r]))
+    result += [(value[c], math.inf, 0) for c in range(len(columns))
+               if c not in marked and dim[c] == 0]
+    return result

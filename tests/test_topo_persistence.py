@@ -11,7 +11,7 @@ import pytest
 import _native
 
 sys.path.insert(0, os.path.dirname(__file__))
-from _topo_reference import elder_rule_pairs  # noqa: E402
+from _topo_reference import Cycling, elder_rule_pairs, literal_persistence  # noqa: E402
 
 INF = math.inf
 CYCLE_MESSAGE = "a simplex lists the same face twice, so the boundary reduction cannot finish"
@@ -213,3 +213,50 @@ def test_tuple_subclasses_and_numpy_scalars_are_accepted():
     Vertex = namedtuple("Vertex", "index value")
     result = pairs([Vertex(np.uint32(0), np.float64(0.0)), (np.int64(1), 1)], [(0, 1, 2.0)])
     assert result == [(1.0, 2.0, 0), (0.0, INF, 0)]
+
+
+# --- random malformed complexes against the rules followed to the letter ----------------------
+
+
+@pytest.mark.parametrize("seed", range(40))
+def test_random_complexes_follow_the_literal_rules(seed):
+    rng = np.random.default_rng(seed)
+    n_index = int(rng.integers(1, 8))
+    values = [0.0, 0.5, 1.0, 1.5, 2.0]  # few distinct values: many ties
+
+    def value():
+        return float(rng.choice(values))
+
+    vertices = [(int(rng.integers(0, n_index + 2)), value())
+                for _ in range(int(rng.integers(0, 7)))]
+    edges = [(int(rng.integers(0, n_index)), int(rng.integers(0, n_index)), value())
+             for _ in range(int(rng.integers(0, 10)))]
+    triangles = [(int(rng.integers(0, n_index)), int(rng.integers(0, n_index)),
+                  int(rng.integers(0, n_index)), value())
+                 for _ in range(int(rng.integers(0, 6)))]
+    try:
+        expected = literal_persistence(vertices, edges, triangles)
+    except Cycling:
+        with pytest.raises(ValueError, match=CYCLE_MESSAGE):
+            pairs(vertices, edges, triangles)
+    else:
+        assert pairs(vertices, edges, triangles) == expected
+
+
+@pytest.mark.parametrize("seed", range(5))
+def test_lower_star_mesh_follows_the_literal_rules(seed):
+    # A triangulated grid with a lower-star filtration: the path the fast pivots take.
+    rng = np.random.default_rng(seed)
+    rows, cols = 7, 9
+    height = rng.random(rows * cols).round(2).tolist()  # rounded: ties between values
+    triangles = []
+    for r in range(rows - 1):
+        for c in range(cols - 1):
+            a, b, d, e = r * cols + c, r * cols + c + 1, (r + 1) * cols + c, (r + 1) * cols + c + 1
+            triangles += [(a, b, e), (a, e, d)]
+    edge_keys = sorted({tuple(sorted(p)) for a, b, c in triangles for p in ((a, b), (b, c), (a, c))})
+    rng.shuffle(edge_keys)
+    vertices = list(enumerate(height))
+    edges = [(a, b, max(height[a], height[b])) for a, b in edge_keys]
+    tris = [(a, b, c, max(height[a], height[b], height[c])) for a, b, c in triangles]
+    assert pairs(vertices, edges, tris) == literal_persistence(vertices, edges, tris)
