@@ -8,6 +8,7 @@
 #include "core/panic.hpp"
 #include "topo/holonomy.hpp"
 #include "topo/planar_steps.hpp"
+#include "topo/plaquette_rows.hpp"
 
 namespace tazmir::topo {
 
@@ -47,20 +48,6 @@ class ThresholdTest {
   double report_below_ = 0.0;
   double skip_above_ = 0.0;
 };
-
-/// Cosine and sine of the lifted angle (theta * k) * 0.5 of every value of one grid row.
-void lift_row(const double* theta, std::size_t n, double k, double* cos_out, double* sin_out) {
-  for (std::size_t j = 0; j < n; ++j) {
-    const double phi = (theta[j] * k) * 0.5;
-    ::sincos(phi, &sin_out[j], &cos_out[j]);
-  }
-}
-
-/// Transport from (c0, s0)[j] to (c1, s1)[j + shift] for j in [0, n).
-void steps_between(const double* c0, const double* s0, const double* c1, const double* s1,
-                   std::size_t n, Step* out) {
-  for (std::size_t j = 0; j < n; ++j) out[j] = planar::step_between(c0[j], s0[j], c1[j], s1[j]);
-}
 
 /// +1 when the director turns by +pi along (i, j) -> (i, j+1) -> (i+1, j+1) -> (i+1, j),
 /// -1 when by -pi. The scan walks the same loop the other way round, so its turn is negated.
@@ -111,34 +98,38 @@ std::vector<Defect> detect_defects(std::span<const double> thetas, std::size_t n
 
   // Working memory: the frames of two grid rows and the transports along and between them.
   const ThresholdTest test(threshold);
-  std::vector<double> top_c(ny), top_s(ny), bottom_c(ny), bottom_s(ny), cosines(ny - 1);
-  std::vector<Step> along_top(ny - 1), along_bottom(ny - 1), down(ny);
+  const std::size_t nj = ny - 1;  // plaquettes per row
+  std::vector<double> top_c(ny), top_s(ny), bottom_c(ny), bottom_s(ny);
+  std::vector<double> along_top_c(nj), along_top_s(nj), along_bottom_c(nj), along_bottom_s(nj);
+  std::vector<double> down_c(ny), down_s(ny), cosines(nj);
   const double* theta = thetas.data();
-  lift_row(theta, ny, kd, top_c.data(), top_s.data());
-  steps_between(top_c.data(), top_s.data(), top_c.data() + 1, top_s.data() + 1, ny - 1,
-                along_top.data());
+  planar::lift_row(theta, ny, kd, top_c.data(), top_s.data());
+  planar::steps_between(top_c.data(), top_s.data(), top_c.data() + 1, top_s.data() + 1, nj,
+                        along_top_c.data(), along_top_s.data());
 
   std::vector<Defect> defects;
   for (std::size_t i = 0; i + 1 < nx; ++i) {
-    lift_row(theta + (i + 1) * ny, ny, kd, bottom_c.data(), bottom_s.data());
-    steps_between(bottom_c.data(), bottom_s.data(), bottom_c.data() + 1, bottom_s.data() + 1,
-                  ny - 1, along_bottom.data());
-    steps_between(top_c.data(), top_s.data(), bottom_c.data(), bottom_s.data(), ny,
-                  down.data());
-    // Loop F0 = (i, j) -> F1 = (i+1, j) -> F2 = (i+1, j+1) -> F3 = (i, j+1) -> F0.
-    for (std::size_t j = 0; j + 1 < ny; ++j) {
-      cosines[j] = planar::loop_cosine(down[j], along_bottom[j], planar::reversed(down[j + 1]),
-                                       planar::reversed(along_top[j]));
-    }
-    for (std::size_t j = 0; j + 1 < ny; ++j) {
+    planar::lift_row(theta + (i + 1) * ny, ny, kd, bottom_c.data(), bottom_s.data());
+    planar::steps_between(bottom_c.data(), bottom_s.data(), bottom_c.data() + 1,
+                          bottom_s.data() + 1, nj, along_bottom_c.data(), along_bottom_s.data());
+    planar::steps_between(top_c.data(), top_s.data(), bottom_c.data(), bottom_s.data(), ny,
+                          down_c.data(), down_s.data());
+    planar::plaquette_cosines(along_top_c.data(), along_top_s.data(), along_bottom_c.data(),
+                              along_bottom_s.data(), down_c.data(), down_s.data(), nj,
+                              cosines.data());
+    for (std::size_t j = 0; j < nj; ++j) {
       if (!test.exceeded(cosines[j])) continue;
-      const double sign = charge_sign(down[j], along_bottom[j], planar::reversed(down[j + 1]),
-                                      planar::reversed(along_top[j]));
+      // The scan's loop: down column j, along the bottom, up column j + 1, back along the top.
+      const double sign = charge_sign(
+          Step{down_c[j], down_s[j]}, Step{along_bottom_c[j], along_bottom_s[j]},
+          planar::reversed(Step{down_c[j + 1], down_s[j + 1]}),
+          planar::reversed(Step{along_top_c[j], along_top_s[j]}));
       defects.push_back(make_defect(i, j, sign, kd, std::acos(cosines[j])));
     }
     top_c.swap(bottom_c);
     top_s.swap(bottom_s);
-    along_top.swap(along_bottom);
+    along_top_c.swap(along_bottom_c);
+    along_top_s.swap(along_bottom_s);
   }
   return defects;
 }
