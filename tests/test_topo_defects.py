@@ -266,3 +266,10 @@ def test_input_is_not_written():
     before = thetas.copy()
     detect(thetas, 2, 2)
     assert np.array_equal(thetas, before)
+
+
+def test_point_count_beyond_the_address_range_fails_on_an_index():
+    # nx * ny = 2**64 + 4 wraps to the length 4; the walk leaves the grid at its second row.
+    with pytest.raises(_native.PanicException) as info:
+        detect(np.zeros(4), 2**63 + 2, 2)
+    assert str(info.value) == "index out of bounds: the len is 4 but the index is 4"
