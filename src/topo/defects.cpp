@@ -16,9 +16,10 @@ namespace {
 
 using planar::Step;
 
-/// Decides `acos(c) > threshold` without an arccosine for cosines far from the threshold's:
-/// outside a band a few hundred roundings wide around cos(threshold) both the cosine and the
-/// arccosine are accurate enough to settle the comparison; inside it the angle is computed.
+/// Decides `acos(c) > threshold` without an arccosine for cosines far from the threshold's.
+/// The band around cos(threshold) is 1e-15 relative, several times the error of the cosine
+/// and of the arccosine (each within a rounding), so outside it the comparison is settled;
+/// inside it the angle is computed exactly as the scan does.
 class ThresholdTest {
  public:
   explicit ThresholdTest(double threshold) : threshold_(threshold) {
