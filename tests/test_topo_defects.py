@@ -3,9 +3,12 @@
 import math
 import os
 import sys
+import threading
 
 import numpy as np
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import _native
 
@@ -273,3 +276,41 @@ def test_point_count_beyond_the_address_range_fails_on_an_index():
     with pytest.raises(_native.PanicException) as info:
         detect(np.zeros(4), 2**63 + 2, 2)
     assert str(info.value) == "index out of bounds: the len is 4 but the index is 4"
+
+
+# --- any grid, any threshold ---------------------------------------------------------------------
+
+
+@settings(max_examples=150, deadline=None)
+@given(
+    nx=st.integers(2, 5),
+    ny=st.integers(2, 5),
+    k=st.integers(0, 7),
+    data=st.data(),
+    threshold=st.one_of(st.floats(allow_nan=True), st.sampled_from([0.0, 1e-7, 0.5, PI])),
+)
+def test_any_grid_matches_the_literal_frame_scan(nx, ny, k, data, threshold):
+    thetas = data.draw(st.lists(st.one_of(st.floats(-10, 10), st.floats()),
+                                min_size=nx * ny, max_size=nx * ny))
+    result = detect(thetas, nx, ny, k=k, threshold=threshold)
+    expected = frame_scan(thetas, nx, ny, k, threshold)
+    assert [(d["position"], d["angle"]) for d in result] == [
+        ([i + 0.5, j + 0.5], angle) for i, j, angle in expected]
+
+
+def test_concurrent_calls_agree():
+    thetas = field(40, 50, [(10.5, 10.5, 0.5), (30.5, 40.5, -0.5)], 2, noise=0.1, seed=3).ravel()
+    expected = detect(thetas, 40, 50)
+    barrier = threading.Barrier(4)
+    results = []
+
+    def work():
+        barrier.wait()
+        results.append(detect(thetas, 40, 50))
+
+    threads = [threading.Thread(target=work) for _ in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert results == [expected] * 4
