@@ -16,7 +16,8 @@ sys.path.insert(0, os.path.dirname(__file__))
 from _topo_reference import frame_scan, winding_charges  # noqa: E402
 
 PI = math.pi
-LENGTH_FAILURE = "assertion `left == right` failed: frames.len() must equal nx * ny\n  left: {}\n right: {}"
+LENGTH_FAILURE = (
+    "assertion `left == right` failed: frames.len() must equal nx * ny\n  left: {}\n right: {}")
 EMPTY_FAILURE = "index out of bounds: the len is 0 but the index is 0"
 
 
@@ -148,7 +149,8 @@ def test_threshold_is_strict_at_the_exact_angle():
         pytest.param(6, -1 / 6, id="hexatic-minus-sixth"),
     ],
 )
-@pytest.mark.parametrize("nx, ny, centre", [(8, 8, (3.5, 4.5)), (7, 12, (2.5, 8.5)), (12, 5, (6.5, 1.5))])
+@pytest.mark.parametrize(
+    "nx, ny, centre", [(8, 8, (3.5, 4.5)), (7, 12, (2.5, 8.5)), (12, 5, (6.5, 1.5))])
 def test_single_defect_charge(k, charge, nx, ny, centre):
     # theta = (charge) * atan2(row - r0, col - c0): the director turns by 2 pi * charge going
     # from the column axis towards the row axis.
@@ -255,7 +257,8 @@ def test_wrong_array_kind(thetas):
     with pytest.raises(TypeError) as info:
         _native.detect_defects(thetas, 2, 2, 2, 0.5)
     kind = type(thetas).__qualname__
-    assert str(info.value) == f"argument 'thetas': '{kind}' object cannot be converted to 'PyArray<T, D>'"
+    assert str(info.value) == (
+        f"argument 'thetas': '{kind}' object cannot be converted to 'PyArray<T, D>'")
 
 
 def test_negative_k_overflows():

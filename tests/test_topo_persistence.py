@@ -254,7 +254,8 @@ def test_lower_star_mesh_follows_the_literal_rules(seed):
         for c in range(cols - 1):
             a, b, d, e = r * cols + c, r * cols + c + 1, (r + 1) * cols + c, (r + 1) * cols + c + 1
             triangles += [(a, b, e), (a, e, d)]
-    edge_keys = sorted({tuple(sorted(p)) for a, b, c in triangles for p in ((a, b), (b, c), (a, c))})
+    edge_keys = sorted({tuple(sorted(p))
+                        for a, b, c in triangles for p in ((a, b), (b, c), (a, c))})
     rng.shuffle(edge_keys)
     vertices = list(enumerate(height))
     edges = [(a, b, max(height[a], height[b])) for a, b in edge_keys]

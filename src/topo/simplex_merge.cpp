@@ -127,7 +127,9 @@ SimplexList<Index> merge_simplices(std::span<const VertexItem> vertices,
   }
   const EdgeTable edge_table(edges, nv);
   for (const TriangleItem& t : triangles) {
-    for (const auto& [a, b] : {std::pair{t.v0, t.v1}, std::pair{t.v1, t.v2}, std::pair{t.v0, t.v2}}) {
+    const std::pair<std::uint64_t, std::uint64_t> sides[3] = {{t.v0, t.v1}, {t.v1, t.v2},
+                                                                {t.v0, t.v2}};
+    for (const auto& [a, b] : sides) {
       const std::uint64_t id = edge_table.find(a, b);
       if (id != missing) list.faces.push_back(static_cast<Index>(id));
     }

@@ -26,6 +26,9 @@ constexpr double pi = std::numbers::pi;
 
 Frame rotation_about_e3(double angle) { return planar_frame(std::cos(angle), std::sin(angle)); }
 
+const char* const kLengthFailure =
+    "assertion `left == right` failed: frames.len() must equal nx * ny\n  left: 5\n right: 4";
+
 std::string panic_text(const std::function<void()>& body) {
   try {
     body();
@@ -89,8 +92,10 @@ TEST(Holonomy, RecordsComeInScanOrder) {
   for (int q : fifths) frames.push_back(rotation_about_e3(q * pi / 5));
   const auto found = scan_disclinations(frames, 3, 3, 0.5);
   ASSERT_EQ(found.size(), 2u);
-  EXPECT_EQ(std::make_pair(found[0].row, found[0].col), std::make_pair(std::size_t{0}, std::size_t{1}));
-  EXPECT_EQ(std::make_pair(found[1].row, found[1].col), std::make_pair(std::size_t{1}, std::size_t{0}));
+  EXPECT_EQ(found[0].row, 0u);
+  EXPECT_EQ(found[0].col, 1u);
+  EXPECT_EQ(found[1].row, 1u);
+  EXPECT_EQ(found[1].col, 0u);
 }
 
 TEST(Holonomy, ThresholdsAreStrict) {
@@ -106,7 +111,7 @@ TEST(Holonomy, ThresholdsAreStrict) {
 TEST(Holonomy, LengthAndEmptyGridFailures) {
   const std::vector<Frame> five(5, planar_frame(1.0, 0.0));
   EXPECT_EQ(panic_text([&] { (void)scan_disclinations(five, 2, 2, 0.5); }),
-            "assertion `left == right` failed: frames.len() must equal nx * ny\n  left: 5\n right: 4");
+            kLengthFailure);
   const std::vector<Frame> none;
   EXPECT_EQ(panic_text([&] { (void)scan_disclinations(none, 0, 2, 0.5); }),
             "index out of bounds: the len is 0 but the index is 0");
@@ -117,7 +122,7 @@ TEST(Holonomy, LengthAndEmptyGridFailures) {
   EXPECT_EQ(panic_text([&] { (void)detect_defects(std::vector<double>{}, 0, 2, 2, 0.5); }),
             "index out of bounds: the len is 0 but the index is 0");
   EXPECT_EQ(panic_text([&] { (void)detect_defects(std::vector<double>(5), 2, 2, 2, 0.5); }),
-            "assertion `left == right` failed: frames.len() must equal nx * ny\n  left: 5\n right: 4");
+            kLengthFailure);
 }
 
 // The streamed scan against the 3x3 scan over the whole frame field: same plaquettes, same
