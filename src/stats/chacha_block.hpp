@@ -1,4 +1,4 @@
-// The ChaCha block function, reduced-round capable, one block (scalar) or four at once.
+// The ChaCha block function with a compile-time round count: one block, or four or eight at once.
 #pragma once
 
 #include <array>
@@ -76,5 +76,19 @@ extern template void chacha_blocks4<12>(const std::array<std::uint32_t, 8>&, std
                                         std::uint64_t, std::uint32_t*) noexcept;
 extern template void chacha_blocks4<20>(const std::array<std::uint32_t, 8>&, std::uint64_t,
                                         std::uint64_t, std::uint32_t*) noexcept;
+
+/// Whether this processor runs `chacha_blocks8` (AVX2).
+bool chacha_blocks8_available() noexcept;
+
+/// Eight consecutive blocks (counters counter .. counter+7, wrapping), blocks 0-3 written to
+/// `first` and blocks 4-7 to `second` (64 words each). Only when chacha_blocks8_available().
+template <int Rounds>
+void chacha_blocks8(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+                    std::uint64_t nonce, std::uint32_t* first, std::uint32_t* second) noexcept;
+
+extern template void chacha_blocks8<12>(const std::array<std::uint32_t, 8>&, std::uint64_t,
+                                        std::uint64_t, std::uint32_t*, std::uint32_t*) noexcept;
+extern template void chacha_blocks8<20>(const std::array<std::uint32_t, 8>&, std::uint64_t,
+                                        std::uint64_t, std::uint32_t*, std::uint32_t*) noexcept;
 
 }  // namespace tazmir::stats

@@ -5,29 +5,82 @@
 
 namespace tazmir::stats {
 
+void ChaCha12Generator::compute_ahead() noexcept {
+  const std::size_t first = next_slot(base_);
+  if (chacha_blocks8_available()) {
+    chacha_blocks8<12>(key_, counter_, stream_, slots_.data() + first,
+                       slots_.data() + next_slot(first));
+    ahead_ = 2;
+  } else {
+    chacha_blocks4<12>(key_, counter_, stream_, slots_.data() + first);
+    ahead_ = 1;
+  }
+}
+
 void ChaCha12Generator::refill() noexcept {
-  chacha_blocks4<12>(key_, counter_, stream_, buffer_.data());
+  if (ahead_ == 0) compute_ahead();
+  base_ = next_slot(base_);
+  --ahead_;
   counter_ += 4;  // wraps modulo 2^64 like the block counters themselves
   index_ = 0;
 }
 
 std::uint64_t ChaCha12Generator::next_u64() noexcept {
   if (index_ < buffer_words - 1) {
-    const std::uint64_t low = buffer_[index_];
-    const std::uint64_t high = buffer_[index_ + 1];
+    const std::uint64_t low = slots_[base_ + index_];
+    const std::uint64_t high = slots_[base_ + index_ + 1];
     index_ += 2;
     return (high << 32) | low;
   }
   if (index_ == buffer_words - 1) {
-    const std::uint64_t low = buffer_[buffer_words - 1];
+    const std::uint64_t low = slots_[base_ + buffer_words - 1];
     refill();
-    const std::uint64_t high = buffer_[0];
+    const std::uint64_t high = slots_[base_];
     index_ = 1;
     return (high << 32) | low;
   }
   refill();
   index_ = 2;
-  return (std::uint64_t{buffer_[1]} << 32) | buffer_[0];
+  return (std::uint64_t{slots_[base_ + 1]} << 32) | slots_[base_];
+}
+
+namespace {
+
+constexpr std::uint32_t zone_of(std::uint32_t s) noexcept {
+  return (s << __builtin_clz(s)) - 1u;
+}
+
+}  // namespace
+
+void ChaCha12Generator::draw_descending(std::uint32_t top, std::uint32_t count,
+                                        std::uint32_t* js) noexcept {
+  static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
+  if (wide) {
+    draw_descending_avx2(*this, top, count, js);
+  } else {
+    draw_descending_scalar(top, count, js);
+  }
+}
+
+void ChaCha12Generator::draw_descending_scalar(std::uint32_t top, std::uint32_t count,
+                                               std::uint32_t* js) noexcept {
+  std::size_t index = index_;  // in a register: no word waits for the previous store
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const std::uint32_t s = top - k + 1;
+    const std::uint32_t zone = zone_of(s);
+    for (;;) {
+      if (index >= buffer_words) {
+        refill();
+        index = 0;
+      }
+      const std::uint64_t m = std::uint64_t{slots_[base_ + index++]} * s;
+      if (static_cast<std::uint32_t>(m) <= zone) {
+        js[k] = static_cast<std::uint32_t>(m >> 32);
+        break;
+      }
+    }
+  }
+  index_ = index;
 }
 
 ChaCha12Generator seed_from_u64(std::uint64_t seed) noexcept {

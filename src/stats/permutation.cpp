@@ -37,9 +37,16 @@ void shuffle(std::span<double> values, ChaCha12Generator& generator) noexcept {
   std::size_t i = length - 1;
   // Bounds beyond 32 bits draw 64-bit words; everything below takes the 32-bit path.
   for (; i + 1 > u32_max; --i) std::swap(data[i], data[uniform_index(generator, i + 1)]);
-  for (; i >= 1; --i) {
-    const std::uint32_t j = uniform_index_u32(generator, static_cast<std::uint32_t>(i + 1));
-    std::swap(data[i], data[j]);
+  // The draws of a stretch are made first and the swaps after: the swaps never feed back
+  // into the draws, so they need not wait on them.
+  constexpr std::uint32_t stretch = 1024;
+  std::uint32_t js[stretch];
+  while (i >= 1) {
+    const auto top = static_cast<std::uint32_t>(i);
+    const std::uint32_t count = top < stretch ? top : stretch;
+    generator.draw_descending(top, count, js);
+    for (std::uint32_t k = 0; k < count; ++k) std::swap(data[top - k], data[js[k]]);
+    i -= count;
   }
 }
 

@@ -86,6 +86,24 @@ TEST_P(FourLaneKernel, EveryLaneEqualsTheScalarBlock) {
   }
 }
 
+TEST_P(FourLaneKernel, EightLaneKernelEqualsTheScalarBlock) {
+  if (!chacha_blocks8_available()) GTEST_SKIP() << "no AVX2 on this processor";
+  const std::uint64_t counter = GetParam();
+  const Key key = {0xdeadbeefu, 1u, 2u, 0xffffffffu, 0x80000000u, 5u, 6u, 0x12345678u};
+  std::uint32_t first[64];
+  std::uint32_t second[64];
+  chacha_blocks8<12>(key, counter, 3, first, second);
+  for (std::uint64_t b = 0; b < 8; ++b) {
+    const ChaChaState block = chacha_block<12>(chacha_input(key, counter + b, 3));
+    const std::uint32_t* out = b < 4 ? first + 16 * b : second + 16 * (b - 4);
+    for (std::size_t w = 0; w < 16; ++w) {
+      EXPECT_EQ(out[w], block[w]) << "block " << b << " word " << w;
+    }
+  }
+  chacha_blocks8<20>(rfc_key, rfc_counter, rfc_nonce, first, second);
+  for (std::size_t w = 0; w < 16; ++w) EXPECT_EQ(first[w], rfc_block[w]) << w;
+}
+
 INSTANTIATE_TEST_SUITE_P(Counters, FourLaneKernel,
                          ::testing::Values(0u, 1u, 0xfffffffeu, 0xffffffffffffffffu - 1u));
 
@@ -213,6 +231,49 @@ TEST(UniformIndex, SixtyFourBitPath) {
     ASSERT_EQ(generator.index(), copy.index());
   }
 }
+
+// The batched draws of a Fisher-Yates pass (eight or sixteen words tested at once where
+// the processor allows) give the same indices and consume the same words as one
+// `uniform_index` call after another, from any position in the buffer.
+struct PassCase {
+  std::uint32_t top;
+  std::uint32_t count;
+  int skipped_words;
+};
+
+class DrawDescending : public ::testing::TestWithParam<PassCase> {};
+
+TEST_P(DrawDescending, EqualsOneDrawAtATime) {
+  const auto [top, count, skipped] = GetParam();
+  for (std::uint64_t seed = 0; seed < 20; ++seed) {
+    ChaCha12Generator batched = seed_from_u64(seed);
+    ChaCha12Generator portable = seed_from_u64(seed);
+    ChaCha12Generator single = seed_from_u64(seed);
+    for (int i = 0; i < skipped; ++i) batched.next_u32(), portable.next_u32(), single.next_u32();
+    std::vector<std::uint32_t> js(count + 16, 0xffffffffu);
+    std::vector<std::uint32_t> js_portable(count, 0xffffffffu);
+    for (int pass = 0; pass < 6; ++pass) {
+      batched.draw_descending(top, count, js.data());
+      portable.draw_descending_scalar(top, count, js_portable.data());
+      for (std::uint32_t k = 0; k < count; ++k) {
+        const std::uint32_t expected = uniform_index_u32(single, top - k + 1);
+        ASSERT_EQ(js[k], expected) << "seed " << seed << " pass " << pass << " draw " << k;
+        ASSERT_EQ(js_portable[k], expected) << "seed " << seed << " pass " << pass << " draw " << k;
+      }
+      ASSERT_EQ(batched.index(), single.index());
+      ASSERT_EQ(batched.counter(), single.counter());
+      ASSERT_EQ(portable.index(), single.index());
+    }
+    ASSERT_EQ(batched.next_u32(), single.next_u32());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Passes, DrawDescending,
+    ::testing::Values(PassCase{1, 1, 0}, PassCase{9, 9, 3}, PassCase{40, 40, 0},
+                      PassCase{399, 399, 0}, PassCase{399, 256, 61}, PassCase{1000, 700, 50},
+                      PassCase{70000, 300, 63}, PassCase{0x7FFFFFF0u, 64, 7},
+                      PassCase{0xFFFFFFFEu, 40, 1}));
 
 std::vector<double> shuffled_digits(std::uint64_t seed) {
   std::vector<double> values(10);
