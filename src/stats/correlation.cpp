@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "core/panic.hpp"
+#include "stats/pair_filter.hpp"
 #include "stats/saturating_cast.hpp"
 
 namespace tazmir::stats {
@@ -31,19 +32,19 @@ CorrelationResult orientational_correlation(std::span<const Point> centroids,
 
   // No pair can land in a bin when there are none, so no angle would be read either.
   const bool any_bin = n_bins != 0;
-  double distances[distance_block];
+  // Pairs whose squared distance already rules them out are never examined further.
+  const double bound = squared_distance_bound(max_r);
+  double squared[distance_block];
+  std::uint32_t near[distance_block];
   for (std::size_t i = 0; any_bin && i < n; ++i) {
     const Point p = centroids[i];
     for (std::size_t first = i + 1; first < n; first += distance_block) {
       const std::size_t len = std::min(distance_block, n - first);
-      const Point* q = centroids.data() + first;
-      for (std::size_t t = 0; t < len; ++t) {
-        const double dx = p.x - q[t].x;
-        const double dy = p.y - q[t].y;
-        distances[t] = std::sqrt(dx * dx + dy * dy);
-      }
-      for (std::size_t t = 0; t < len; ++t) {
-        const double r = distances[t];
+      const std::size_t n_near =
+          near_pairs(p, centroids.data() + first, len, bound, squared, near);
+      for (std::size_t u = 0; u < n_near; ++u) {
+        const std::size_t t = near[u];
+        const double r = std::sqrt(squared[t]);
         // A NaN distance fails both tests and lands in bin 0.
         if (r >= max_r || r < min_distance) continue;
         const std::uint64_t b = saturating_to_u64(r / width);

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "core/panic.hpp"
+#include "stats/pair_filter.hpp"
 
 namespace tazmir::stats {
 
@@ -19,6 +20,19 @@ inline double min_ignoring_nan(double a, double b) noexcept {
   if (std::isnan(a)) return b;
   if (std::isnan(b)) return a;
   return b < a ? b : a;
+}
+
+// First position in sorted[0 .. n) (n >= 1) whose value is >= r. Branch-free: where a
+// pair's distance falls among the r values is as unpredictable as the distance itself.
+inline std::size_t first_at_least(const double* sorted, std::size_t n, double r) noexcept {
+  const double* base = sorted;
+  std::size_t len = n;
+  while (len > 1) {
+    const std::size_t half = len / 2;
+    base += base[half] < r ? half : 0;
+    len -= half;
+  }
+  return static_cast<std::size_t>(base - sorted) + (*base < r ? 1 : 0);
 }
 
 }  // namespace
@@ -61,24 +75,20 @@ RipleyResult ripley_k(std::span<const Point> points, const std::array<double, 4>
   std::vector<double> sums = alloc_zeros(n_sorted);
   const double largest = n_sorted != 0 ? sorted.back() : 0.0;
 
-  double distances[distance_block];
+  const double bound = squared_distance_bound(largest);
+  double squared[distance_block];
+  std::uint32_t near[distance_block];
   for (std::size_t i = 0; n_sorted != 0 && i < n; ++i) {
     const Point p = points[i];
     const double d_i = border_distance(p, bbox);
     for (std::size_t first = i + 1; first < n; first += distance_block) {
       const std::size_t len = std::min(distance_block, n - first);
-      const Point* q = points.data() + first;
-      for (std::size_t t = 0; t < len; ++t) {
-        const double dx = p.x - q[t].x;
-        const double dy = p.y - q[t].y;
-        distances[t] = std::sqrt(dx * dx + dy * dy);
-      }
-      for (std::size_t t = 0; t < len; ++t) {
-        const double r = distances[t];
+      const std::size_t n_near = near_pairs(p, points.data() + first, len, bound, squared, near);
+      for (std::size_t u = 0; u < n_near; ++u) {
+        const double r = std::sqrt(squared[near[u]]);
         if (!(r <= largest)) continue;  // counts for no distance (also a NaN r)
         const double w = ripley_pair_weight(r, d_i);
-        const auto start = static_cast<std::size_t>(
-            std::lower_bound(sorted.begin(), sorted.end(), r) - sorted.begin());
+        const std::size_t start = first_at_least(sorted.data(), n_sorted, r);
         for (std::size_t s = start; s < n_sorted; ++s) sums[s] += w;
       }
     }
