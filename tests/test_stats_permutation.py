@@ -154,3 +154,36 @@ def test_bad_arguments(args, error, message):
 def test_largest_seed_accepted():
     result = run([1.0], [2.0], 3, 2**64 - 1)
     assert result["p_value"] == 1.0  # two values: every arrangement is as extreme
+
+
+def test_threads_and_forked_child_get_the_same_result():
+    import os
+    import threading
+
+    a, b = np.linspace(0.0, 1.0, 40), np.linspace(0.2, 1.3, 35)
+    expected = run(a, b, 300, 77)
+    barrier = threading.Barrier(4)
+    results = []
+
+    def worker():
+        barrier.wait()
+        results.append(run(a, b, 300, 77))
+
+    threads = [threading.Thread(target=worker) for _ in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    assert results == [expected] * 4
+
+    read, write = os.pipe()
+    pid = os.fork()
+    if pid == 0:  # pragma: no cover - child
+        os.close(read)
+        os.write(write, repr(run(a, b, 300, 77)["p_value"]).encode())
+        os._exit(0)
+    os.close(write)
+    child_p_value = float(os.read(read, 100).decode())
+    os.close(read)
+    os.waitpid(pid, 0)
+    assert child_p_value == expected["p_value"]
