@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "core/panic.hpp"
+#include "stats/distance_lookup.hpp"
 #include "stats/pair_filter.hpp"
 
 namespace tazmir::stats {
@@ -20,19 +21,6 @@ inline double min_ignoring_nan(double a, double b) noexcept {
   if (std::isnan(a)) return b;
   if (std::isnan(b)) return a;
   return b < a ? b : a;
-}
-
-// First position in sorted[0 .. n) (n >= 1) whose value is >= r. Branch-free: where a
-// pair's distance falls among the r values is as unpredictable as the distance itself.
-inline std::size_t first_at_least(const double* sorted, std::size_t n, double r) noexcept {
-  const double* base = sorted;
-  std::size_t len = n;
-  while (len > 1) {
-    const std::size_t half = len / 2;
-    base += base[half] < r ? half : 0;
-    len -= half;
-  }
-  return static_cast<std::size_t>(base - sorted) + (*base < r ? 1 : 0);
 }
 
 }  // namespace
@@ -74,6 +62,7 @@ RipleyResult ripley_k(std::span<const Point> points, const std::array<double, 4>
   for (std::size_t q = 0; q < n_sorted; ++q) sorted[q] = r_values[order[q]];
   std::vector<double> sums = alloc_zeros(n_sorted);
   const double largest = n_sorted != 0 ? sorted.back() : 0.0;
+  const SortedDistanceLookup lookup(sorted);
 
   const double bound = squared_distance_bound(largest);
   double squared[distance_block];
@@ -88,7 +77,7 @@ RipleyResult ripley_k(std::span<const Point> points, const std::array<double, 4>
         const double r = std::sqrt(squared[near[u]]);
         if (!(r <= largest)) continue;  // counts for no distance (also a NaN r)
         const double w = ripley_pair_weight(r, d_i);
-        const std::size_t start = first_at_least(sorted.data(), n_sorted, r);
+        const std::size_t start = lookup.first_at_least(r);
         for (std::size_t s = start; s < n_sorted; ++s) sums[s] += w;
       }
     }

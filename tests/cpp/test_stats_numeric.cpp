@@ -7,7 +7,11 @@
 #include <limits>
 #include <utility>
 
+#include <algorithm>
+#include <vector>
+
 #include "stats/correlation.hpp"
+#include "stats/distance_lookup.hpp"
 #include "stats/permutation.hpp"
 #include "stats/ripley.hpp"
 #include "stats/saturating_cast.hpp"
@@ -85,6 +89,30 @@ TEST(Ripley, BorderDistanceIgnoresNanSides) {
   EXPECT_EQ(border_distance({3.0, 1.0}, {nan, 0.0, 10.0, nan}), 1.0);
   EXPECT_EQ(border_distance({3.0, 1.0}, {0.0, nan, nan, nan}), 3.0);
   EXPECT_TRUE(std::isnan(border_distance({nan, nan}, box)));
+}
+
+// The bucket grid only guesses; every answer must be std::lower_bound's.
+TEST(SortedDistanceLookup, AgreesWithLowerBound) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  const std::vector<std::vector<double>> lists = {
+      {0.5},
+      {0.1, 0.1, 0.1},
+      {-2.0, -0.0, 0.0, 1e-300, 0.3, 0.3, 0.7, 5.0},
+      {0.0, 1e-3, 2e-3, 0.25, 0.25000000000000006, 1e6},
+      {-inf, 0.0, 1.0},
+      {0.0, 1.0, inf},
+      {-1e308, 1e308}};
+  const double probes[] = {-inf, -3.0, -2.0, -0.0, 0.0, 1e-300, 1e-3, 0.0999, 0.1, 0.2,
+                           0.25, 0.25000000000000006, 0.3, 0.5, 0.7000001, 5.0, 1e6, 1e308,
+                           inf};
+  for (const auto& list : lists) {
+    const SortedDistanceLookup lookup(list);
+    for (const double r : probes) {
+      const auto expected = static_cast<std::size_t>(
+          std::lower_bound(list.begin(), list.end(), r) - list.begin());
+      EXPECT_EQ(lookup.first_at_least(r), expected) << "r " << r << " in a list of " << list.size();
+    }
+  }
 }
 
 }  // namespace
