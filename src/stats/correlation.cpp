@@ -36,12 +36,17 @@ CorrelationResult orientational_correlation(std::span<const Point> centroids,
   const double bound = squared_distance_bound(max_r);
   double squared[distance_block];
   std::uint32_t near[distance_block];
+  // The counted pairs of a block, in pair order: their bin and cosine argument. The
+  // cosines are then taken in a loop of their own, where little else competes with them.
+  std::uint64_t bins[distance_block];
+  double arguments[distance_block];
   for (std::size_t i = 0; any_bin && i < n; ++i) {
     const Point p = centroids[i];
     for (std::size_t first = i + 1; first < n; first += distance_block) {
       const std::size_t len = std::min(distance_block, n - first);
       const std::size_t n_near =
           near_pairs(p, centroids.data() + first, len, bound, squared, near);
+      std::size_t n_counted = 0;
       for (std::size_t u = 0; u < n_near; ++u) {
         const std::size_t t = near[u];
         const double r = std::sqrt(squared[t]);
@@ -52,8 +57,13 @@ CorrelationResult orientational_correlation(std::span<const Point> centroids,
         const std::size_t j = first + t;
         check_index(i, n_angles);
         check_index(j, n_angles);
-        sums[b] += std::cos((thetas[i] - thetas[j]) * order);
-        counts[b] += 1;
+        bins[n_counted] = b;
+        arguments[n_counted] = (thetas[i] - thetas[j]) * order;
+        ++n_counted;
+      }
+      for (std::size_t u = 0; u < n_counted; ++u) {
+        sums[bins[u]] += std::cos(arguments[u]);
+        counts[bins[u]] += 1;
       }
     }
   }
