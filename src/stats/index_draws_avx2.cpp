@@ -1,4 +1,4 @@
-// Fisher-Yates index draws eight words at a time with AVX2, word-for-word those of the scalar rule.
+// Fisher-Yates index draws sixteen words at a time with AVX2, word for word as the scalar rule.
 #include <immintrin.h>
 
 #include "stats/chacha_generator.hpp"
@@ -41,7 +41,8 @@ TAZMIR_AVX2 inline Batch draw16(const std::uint32_t* words, std::uint32_t s0,
   for (int h = 0; h < hypotheses; ++h) {
     unsigned bits = 0;
     for (int v = 0; v < 2; ++v) {
-      const auto first_bound = static_cast<int>(s0 + static_cast<unsigned>(h) - 8u * static_cast<unsigned>(v));
+      const auto first_bound =
+          static_cast<int>(s0 + static_cast<unsigned>(h) - 8u * static_cast<unsigned>(v));
       const __m256i bound = _mm256_sub_epi32(_mm256_set1_epi32(first_bound), lane);
       const __m256i below_half = _mm256_cmpgt_epi32(half, bound);  // -1: one more zero
       const __m256i zone =

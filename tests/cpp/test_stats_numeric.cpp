@@ -1,4 +1,4 @@
-// Statistics helpers with exact rules: sums, float-to-index conversion, the decay fit, pair weights.
+// Statistics helpers with exact rules: sums, float-to-index conversion, decay fit, pair weights.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -38,7 +38,9 @@ TEST(SaturatingToU64, EveryInputHasAValue) {
       {18446744073709549568.0, 18446744073709549568u},  // largest double below 2^64
       {18446744073709551616.0, max},
       {1e300, max},            {inf, max}};
-  for (const auto& [value, expected] : cases) EXPECT_EQ(saturating_to_u64(value), expected) << value;
+  for (const auto& [value, expected] : cases) {
+    EXPECT_EQ(saturating_to_u64(value), expected) << value;
+  }
 }
 
 TEST(CorrelationLength, ExactExponentialGivesItsLength) {
