@@ -5,6 +5,8 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "python/numpy_api.hpp"
 
@@ -280,8 +282,31 @@ Ref new_array2d_from_rows(const std::vector<std::vector<double>>& rows) {
 
 DictBuilder::DictBuilder() : dict_(check(PyDict_New())) {}
 
+namespace {
+
+struct KeyHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const noexcept {
+    return std::hash<std::string_view>{}(text);
+  }
+};
+
+// Result dicts reuse a handful of keys millions of times (one dict per persistence pair):
+// each key text becomes one interned str for the life of the process, hashed once.
+PyObject* interned_key(const char* key) {
+  static std::unordered_map<std::string, PyObject*, KeyHash, std::equal_to<>> keys;  // GIL-guarded
+  const std::string_view text(key);
+  if (const auto found = keys.find(text); found != keys.end()) return found->second;
+  PyObject* interned = PyUnicode_InternFromString(key);
+  if (interned == nullptr) throw PythonError{};
+  keys.emplace(std::string(text), interned);
+  return interned;
+}
+
+}  // namespace
+
 void DictBuilder::set(const char* key, Ref value) {
-  if (PyDict_SetItemString(dict_.get(), key, value.get()) != 0) throw PythonError{};
+  if (PyDict_SetItem(dict_.get(), interned_key(key), value.get()) != 0) throw PythonError{};
 }
 
 ListBuilder::ListBuilder() : list_(check(PyList_New(0))) {}
