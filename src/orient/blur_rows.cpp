@@ -88,43 +88,41 @@ TAZMIR_INLINE void horizontal_body(const RowTriple& rows, std::size_t width, con
   for (c = std::max(inner_hi, inner_lo); c < width; ++c) border_column(rows, width, g, radius, c);
 }
 
-TAZMIR_INLINE void vertical_body(const RowTriple& rows, std::size_t width, std::size_t stride,
-                                 const double* g, std::size_t count) {
-  const double* in0 = rows.in[0];
-  const double* in1 = rows.in[1];
-  const double* in2 = rows.in[2];
+// Vertical pass of one field: sixteen columns at a time, their partial sums held in registers
+// while the rows pass by in increasing j.
+TAZMIR_INLINE void vertical_field(const double* const* in, double* out, std::size_t first_col,
+                                  std::size_t width, const double* g, std::size_t count) {
   std::size_t c = 0;
-  for (; c + 8 <= width; c += 8) {
-    Lanes a0 = splat(0.0), b0 = a0, a1 = a0, b1 = a0, a2 = a0, b2 = a0;
-    std::size_t offset = c;
-    for (std::size_t j = 0; j < count; ++j, offset += stride) {
+  for (; c + 16 <= width; c += 16) {
+    Lanes a0 = splat(0.0), a1 = a0, a2 = a0, a3 = a0;
+    for (std::size_t j = 0; j < count; ++j) {
       const Lanes gj = splat(g[j]);
-      a0 = a0 + gj * load(in0 + offset);
-      b0 = b0 + gj * load(in0 + offset + 4);
-      a1 = a1 + gj * load(in1 + offset);
-      b1 = b1 + gj * load(in1 + offset + 4);
-      a2 = a2 + gj * load(in2 + offset);
-      b2 = b2 + gj * load(in2 + offset + 4);
+      const double* row = in[j] + first_col + c;
+      a0 = a0 + gj * load(row);
+      a1 = a1 + gj * load(row + 4);
+      a2 = a2 + gj * load(row + 8);
+      a3 = a3 + gj * load(row + 12);
     }
-    store(rows.out[0] + c, a0);
-    store(rows.out[0] + c + 4, b0);
-    store(rows.out[1] + c, a1);
-    store(rows.out[1] + c + 4, b1);
-    store(rows.out[2] + c, a2);
-    store(rows.out[2] + c + 4, b2);
+    store(out + c, a0);
+    store(out + c + 4, a1);
+    store(out + c + 8, a2);
+    store(out + c + 12, a3);
+  }
+  for (; c + 4 <= width; c += 4) {
+    Lanes a0 = splat(0.0);
+    for (std::size_t j = 0; j < count; ++j) a0 = a0 + splat(g[j]) * load(in[j] + first_col + c);
+    store(out + c, a0);
   }
   for (; c < width; ++c) {
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0;
-    std::size_t offset = c;
-    for (std::size_t j = 0; j < count; ++j, offset += stride) {
-      s0 = s0 + g[j] * in0[offset];
-      s1 = s1 + g[j] * in1[offset];
-      s2 = s2 + g[j] * in2[offset];
-    }
-    rows.out[0][c] = s0;
-    rows.out[1][c] = s1;
-    rows.out[2][c] = s2;
+    double sum = 0.0;
+    for (std::size_t j = 0; j < count; ++j) sum = sum + g[j] * in[j][first_col + c];
+    out[c] = sum;
   }
+}
+
+TAZMIR_INLINE void vertical_body(const ColumnTriple& rows, std::size_t first_col,
+                                 std::size_t width, const double* g, std::size_t count) {
+  for (int f = 0; f < 3; ++f) vertical_field(rows.in[f], rows.out[f], first_col, width, g, count);
 }
 
 __attribute__((target("avx2"))) void horizontal_avx2(const RowTriple& rows, std::size_t width,
@@ -135,14 +133,14 @@ void horizontal_sse2(const RowTriple& rows, std::size_t width, const double* g,
                      std::size_t radius) {
   horizontal_body(rows, width, g, radius);
 }
-__attribute__((target("avx2"))) void vertical_avx2(const RowTriple& rows, std::size_t width,
-                                                   std::size_t stride, const double* g,
-                                                   std::size_t count) {
-  vertical_body(rows, width, stride, g, count);
+__attribute__((target("avx2"))) void vertical_avx2(const ColumnTriple& rows,
+                                                   std::size_t first_col, std::size_t width,
+                                                   const double* g, std::size_t count) {
+  vertical_body(rows, first_col, width, g, count);
 }
-void vertical_sse2(const RowTriple& rows, std::size_t width, std::size_t stride,
+void vertical_sse2(const ColumnTriple& rows, std::size_t first_col, std::size_t width,
                    const double* g, std::size_t count) {
-  vertical_body(rows, width, stride, g, count);
+  vertical_body(rows, first_col, width, g, count);
 }
 
 std::atomic<bool> portable_only{false};
@@ -165,12 +163,12 @@ void blur_row_horizontal(const RowTriple& rows, std::size_t width, const double*
   }
 }
 
-void blur_rows_vertical(const RowTriple& rows, std::size_t width, std::size_t stride,
+void blur_rows_vertical(const ColumnTriple& rows, std::size_t first_col, std::size_t width,
                         const double* g, std::size_t count) {
   if (use_avx2()) {
-    vertical_avx2(rows, width, stride, g, count);
+    vertical_avx2(rows, first_col, width, g, count);
   } else {
-    vertical_sse2(rows, width, stride, g, count);
+    vertical_sse2(rows, first_col, width, g, count);
   }
 }
 

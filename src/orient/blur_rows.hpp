@@ -18,10 +18,17 @@ struct RowTriple {
 void blur_row_horizontal(const RowTriple& rows, std::size_t width, const double* g,
                          std::size_t radius);
 
-/// Vertical pass for one output row: out_i[c] = 0.0 + sum over j < count of
-/// g[j] * in_i[j * stride + c], added in increasing j. The caller picks the rows that lie in
-/// the image (in_i points at the first, g at its weight).
-void blur_rows_vertical(const RowTriple& rows, std::size_t width, std::size_t stride,
+/// The input rows of one vertical output row, for three fields: in[i][j] is the j-th row of
+/// field i that lies inside the image.
+struct ColumnTriple {
+  const double* const* in[3];
+  double* out[3];
+};
+
+/// Vertical pass for `width` columns of one output row, starting at column `first_col`:
+/// out_i[c] = 0.0 + sum over j < count of g[j] * in_i[j][first_col + c], added in
+/// increasing j (g points at the weight of the first row).
+void blur_rows_vertical(const ColumnTriple& rows, std::size_t first_col, std::size_t width,
                         const double* g, std::size_t count);
 
 /// Restricts the row kernels to the SSE2 path (tests compare it with the AVX2 path).

@@ -61,16 +61,20 @@ std::array<ImageField, 3> gaussian_blur_triple(const ImageField& f1, const Image
   });
   std::array<ImageField, 3> out = {ImageField::zeros(w, h), ImageField::zeros(w, h),
                                    ImageField::zeros(w, h)};
+  std::array<std::vector<const double*>, 3> across_rows;
+  for (int i = 0; i < 3; ++i) {
+    for (std::size_t r = 0; r < h; ++r) across_rows[i].push_back(across[i].row(r));
+  }
   parallel_for(0, h, grain, [&](std::size_t lo, std::size_t hi) {
     for (std::size_t r = lo; r < hi; ++r) {
       // Rows r + k - R for k in [k_lo, k_hi] lie inside the image.
       const std::size_t k_lo = r < radius ? radius - r : 0;
       const std::size_t k_hi = std::min(2 * radius, h - 1 - r + radius);
       const std::size_t first = r + k_lo - radius;
-      const RowTriple rows{
-          {across[0].row(first), across[1].row(first), across[2].row(first)},
-          {out[0].row(r), out[1].row(r), out[2].row(r)}};
-      blur_rows_vertical(rows, w, w, g.data() + k_lo, k_hi - k_lo + 1);
+      const ColumnTriple rows{{across_rows[0].data() + first, across_rows[1].data() + first,
+                               across_rows[2].data() + first},
+                              {out[0].row(r), out[1].row(r), out[2].row(r)}};
+      blur_rows_vertical(rows, 0, w, g.data() + k_lo, k_hi - k_lo + 1);
     }
   });
   return out;

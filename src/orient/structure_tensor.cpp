@@ -2,6 +2,7 @@
 #include "orient/structure_tensor.hpp"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "core/pool.hpp"
@@ -27,6 +28,18 @@ void product_row(const ImageField& field, std::size_t r, double* gx, double* gy,
   }
 }
 
+// Products of row r smoothed along the row, written to out[0..2].
+void across_row(const ImageField& field, std::size_t r, const std::vector<double>& g,
+                std::size_t radius, double* scratch, double* const out[3]) {
+  const std::size_t w = field.width;
+  double* gx = scratch;
+  double* gy = gx + w;
+  double* const products[3] = {gy + w, gy + 2 * w, gy + 3 * w};
+  product_row(field, r, gx, gy, products);
+  blur_row_horizontal(RowTriple{{products[0], products[1], products[2]}, {out[0], out[1], out[2]}},
+                      w, g.data(), radius);
+}
+
 void eigen_row(const double* sxx, const double* sxy, const double* syy, std::size_t width,
                std::size_t offset, const TensorTargets& targets) {
   for (std::size_t c = 0; c < width; ++c) {
@@ -36,6 +49,112 @@ void eigen_row(const double* sxx, const double* sxy, const double* syy, std::siz
     if (targets.lambda1 != nullptr) targets.lambda1[offset + c] = e.lambda1;
     if (targets.lambda2 != nullptr) targets.lambda2[offset + c] = e.lambda2;
   }
+}
+
+// The kernel terms of output row r: weights k_lo .. k_hi meet rows first .. first + count - 1.
+struct VerticalSpan {
+  std::size_t k_lo;
+  std::size_t first;
+  std::size_t count;
+};
+
+VerticalSpan vertical_span(std::size_t r, std::size_t h, std::size_t radius) {
+  const std::size_t k_lo = r < radius ? radius - r : 0;
+  const std::size_t k_hi = std::min(2 * radius, h - 1 - r + radius);
+  return {k_lo, r + k_lo - radius, k_hi - k_lo + 1};
+}
+
+// Unsmoothed tensor: the products go straight into the eigen-analysis.
+void unsmoothed_tensor(const ImageField& field, const TensorTargets& targets) {
+  const std::size_t w = field.width;
+  parallel_for(0, field.height, row_grain(w), [&](std::size_t lo, std::size_t hi) {
+    std::vector<double> scratch(5 * w);
+    double* const products[3] = {scratch.data() + 2 * w, scratch.data() + 3 * w,
+                                 scratch.data() + 4 * w};
+    for (std::size_t r = lo; r < hi; ++r) {
+      product_row(field, r, scratch.data(), scratch.data() + w, products);
+      eigen_row(products[0], products[1], products[2], w, r * w, targets);
+    }
+  });
+}
+
+// Output rows per group and columns per block of the rolling form: one block of a group's
+// smoothed rows stays in the second-level cache while all the group's rows use it.
+constexpr std::size_t group_rows = 16;
+constexpr std::size_t block_cols = 256;
+
+// Each task keeps the horizontally smoothed rows it needs in a ring of `ring_rows` rows (row q
+// in slot q % ring_rows) and recomputes the few rows it shares with its neighbours.
+void rolling_tensor(const ImageField& field, const std::vector<double>& g, std::size_t radius,
+                    std::size_t ring_rows, const TensorTargets& targets) {
+  const std::size_t w = field.width;
+  const std::size_t h = field.height;
+  const std::size_t grain = std::max(row_grain(w), 4 * ring_rows);
+  parallel_for(0, h, grain, [&](std::size_t lo, std::size_t hi) {
+    std::vector<double> ring(3 * ring_rows * w);
+    std::vector<double> scratch(5 * w);
+    std::vector<double> smoothed(3 * block_cols);
+    std::array<std::vector<const double*>, 3> rows;
+    for (auto& list : rows) list.resize(ring_rows);
+    auto slot = [&](int f, std::size_t q) {
+      return ring.data() + (static_cast<std::size_t>(f) * ring_rows + q % ring_rows) * w;
+    };
+    std::size_t next = lo < radius ? 0 : lo - radius;  // first row not yet smoothed
+    for (std::size_t r0 = lo; r0 < hi; r0 += group_rows) {
+      const std::size_t r1 = std::min(hi, r0 + group_rows);
+      for (const std::size_t last = std::min(h - 1, r1 - 1 + radius); next <= last; ++next) {
+        double* const out[3] = {slot(0, next), slot(1, next), slot(2, next)};
+        across_row(field, next, g, radius, scratch.data(), out);
+      }
+      for (std::size_t start = 0; start < w; start += block_cols) {
+        const std::size_t n = std::min(block_cols, w - start);
+        double* s = smoothed.data();
+        for (std::size_t r = r0; r < r1; ++r) {
+          const VerticalSpan span = vertical_span(r, h, radius);
+          for (int f = 0; f < 3; ++f) {
+            for (std::size_t j = 0; j < span.count; ++j) rows[f][j] = slot(f, span.first + j);
+          }
+          blur_rows_vertical(ColumnTriple{{rows[0].data(), rows[1].data(), rows[2].data()},
+                                          {s, s + block_cols, s + 2 * block_cols}},
+                             start, n, g.data() + span.k_lo, span.count);
+          eigen_row(s, s + block_cols, s + 2 * block_cols, n, r * w + start, targets);
+        }
+      }
+    }
+  });
+}
+
+// Wide kernels relative to the image: smooth every row along the rows first, into the
+// workspace, then run the vertical pass and the eigen-analysis.
+void two_pass_tensor(const ImageField& field, const std::vector<double>& g, std::size_t radius,
+                     const TensorTargets& targets, TensorWorkspace& workspace) {
+  const std::size_t w = field.width;
+  const std::size_t h = field.height;
+  double* const* across = workspace.smoothed(checked_area(w, h));
+  const std::size_t grain = row_grain(w);
+  parallel_for(0, h, grain, [&](std::size_t lo, std::size_t hi) {
+    std::vector<double> scratch(5 * w);
+    for (std::size_t r = lo; r < hi; ++r) {
+      double* const out[3] = {across[0] + r * w, across[1] + r * w, across[2] + r * w};
+      across_row(field, r, g, radius, scratch.data(), out);
+    }
+  });
+  std::array<std::vector<const double*>, 3> rows;
+  for (int f = 0; f < 3; ++f) {
+    for (std::size_t r = 0; r < h; ++r) rows[f].push_back(across[f] + r * w);
+  }
+  parallel_for(0, h, grain, [&](std::size_t lo, std::size_t hi) {
+    std::vector<double> scratch(3 * w);
+    double* s = scratch.data();
+    for (std::size_t r = lo; r < hi; ++r) {
+      const VerticalSpan span = vertical_span(r, h, radius);
+      blur_rows_vertical(ColumnTriple{{rows[0].data() + span.first, rows[1].data() + span.first,
+                                       rows[2].data() + span.first},
+                                      {s, s + w, s + 2 * w}},
+                         0, w, g.data() + span.k_lo, span.count);
+      eigen_row(s, s + w, s + 2 * w, w, r * w, targets);
+    }
+  });
 }
 
 }  // namespace
@@ -53,56 +172,25 @@ double* const* TensorWorkspace::smoothed(std::size_t area) {
 
 void structure_tensor_into(const ImageField& field, double sigma, const TensorTargets& targets,
                            TensorWorkspace& workspace) {
-  const std::size_t w = field.width;
+  check_row_chunks(field.width);
+  if (skips_smoothing(sigma)) {
+    unsmoothed_tensor(field, targets);
+    return;
+  }
+  const std::size_t radius = gaussian_radius(sigma);
+  const std::vector<double> g = gaussian_kernel(sigma, radius);
   const std::size_t h = field.height;
-  check_row_chunks(w);
-  const bool smooth = !skips_smoothing(sigma);
-  const std::size_t radius = smooth ? gaussian_radius(sigma) : 0;
-  const std::vector<double> g = smooth ? gaussian_kernel(sigma, radius) : std::vector<double>();
-  const std::size_t area = checked_area(w, h);
-  double* const* across = workspace.smoothed(area);
-  const std::size_t grain = row_grain(w);
-
-  // Gradient, products and (when smoothing) the horizontal pass, one row at a time.
-  parallel_for(0, h, grain, [&](std::size_t lo, std::size_t hi) {
-    std::vector<double> scratch(smooth ? 5 * w : 2 * w);
-    double* gx = scratch.data();
-    double* gy = gx + w;
-    for (std::size_t r = lo; r < hi; ++r) {
-      double* const out[3] = {across[0] + r * w, across[1] + r * w, across[2] + r * w};
-      if (!smooth) {
-        product_row(field, r, gx, gy, out);
-        continue;
-      }
-      double* const products[3] = {gy + w, gy + 2 * w, gy + 3 * w};
-      product_row(field, r, gx, gy, products);
-      blur_row_horizontal(RowTriple{{products[0], products[1], products[2]},
-                                    {out[0], out[1], out[2]}},
-                          w, g.data(), radius);
-    }
-  });
-
-  // Vertical pass and eigen-analysis, one row at a time.
-  parallel_for(0, h, grain, [&](std::size_t lo, std::size_t hi) {
-    std::vector<double> scratch(smooth ? 3 * w : 0);
-    for (std::size_t r = lo; r < hi; ++r) {
-      const std::size_t offset = r * w;
-      if (!smooth) {
-        eigen_row(across[0] + offset, across[1] + offset, across[2] + offset, w, offset,
-                  targets);
-        continue;
-      }
-      // Rows r + k - R for k in [k_lo, k_hi] lie inside the image.
-      const std::size_t k_lo = r < radius ? radius - r : 0;
-      const std::size_t k_hi = std::min(2 * radius, h - 1 - r + radius);
-      const std::size_t first = (r + k_lo - radius) * w;
-      double* s = scratch.data();
-      blur_rows_vertical(RowTriple{{across[0] + first, across[1] + first, across[2] + first},
-                                   {s, s + w, s + 2 * w}},
-                         w, w, g.data() + k_lo, k_hi - k_lo + 1);
-      eigen_row(s, s + w, s + 2 * w, w, offset, targets);
-    }
-  });
+  if (h == 0) return;
+  // The kernel has been allocated, so 2R + 1 fits. A group of output rows needs 2R + group
+  // smoothed rows at most.
+  const std::size_t ring_rows = std::min(2 * radius + group_rows, h);
+  // Rolling rings cost ring_rows rows per running task; past the size of the whole
+  // intermediate field the two-pass form is leaner.
+  if (ring_rows * pool_thread_count() <= h) {
+    rolling_tensor(field, g, radius, ring_rows, targets);
+  } else {
+    two_pass_tensor(field, g, radius, targets, workspace);
+  }
 }
 
 StructureTensorResult structure_tensor(const ImageField& field, double sigma) {
