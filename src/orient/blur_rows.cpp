@@ -23,7 +23,7 @@ TAZMIR_INLINE Lanes load(const double* p) {
   std::memcpy(&v, p, sizeof v);
   return v;
 }
-TAZMIR_INLINE void store(double* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
+TAZMIR_INLINE void store(double* p, const Lanes& v) { std::memcpy(p, &v, sizeof v); }
 TAZMIR_INLINE Lanes splat(double x) { return Lanes{x, x, x, x}; }
 
 // Sum of g[k] * in[c + k - R] over the terms inside the row, for one border column.
