@@ -88,25 +88,21 @@ TAZMIR_INLINE void horizontal_body(const RowTriple& rows, std::size_t width, con
   for (c = std::max(inner_hi, inner_lo); c < width; ++c) border_column(rows, width, g, radius, c);
 }
 
-// Vertical pass of one field: sixteen columns at a time, their partial sums held in registers
-// while the rows pass by in increasing j.
+// Vertical pass of one field: 32 columns at a time, their partial sums held in eight
+// registers (enough independent chains to hide the latency of each addition) while the rows
+// pass by in increasing j.
 TAZMIR_INLINE void vertical_field(const double* const* in, double* out, std::size_t first_col,
                                   std::size_t width, const double* g, std::size_t count) {
   std::size_t c = 0;
-  for (; c + 16 <= width; c += 16) {
-    Lanes a0 = splat(0.0), a1 = a0, a2 = a0, a3 = a0;
+  for (; c + 32 <= width; c += 32) {
+    Lanes a[8];
+    for (Lanes& lane : a) lane = splat(0.0);
     for (std::size_t j = 0; j < count; ++j) {
       const Lanes gj = splat(g[j]);
       const double* row = in[j] + first_col + c;
-      a0 = a0 + gj * load(row);
-      a1 = a1 + gj * load(row + 4);
-      a2 = a2 + gj * load(row + 8);
-      a3 = a3 + gj * load(row + 12);
+      for (std::size_t q = 0; q < 8; ++q) a[q] = a[q] + gj * load(row + 4 * q);
     }
-    store(out + c, a0);
-    store(out + c + 4, a1);
-    store(out + c + 8, a2);
-    store(out + c + 12, a3);
+    for (std::size_t q = 0; q < 8; ++q) store(out + c + 4 * q, a[q]);
   }
   for (; c + 4 <= width; c += 4) {
     Lanes a0 = splat(0.0);
@@ -120,10 +116,6 @@ TAZMIR_INLINE void vertical_field(const double* const* in, double* out, std::siz
   }
 }
 
-TAZMIR_INLINE void vertical_body(const ColumnTriple& rows, std::size_t first_col,
-                                 std::size_t width, const double* g, std::size_t count) {
-  for (int f = 0; f < 3; ++f) vertical_field(rows.in[f], rows.out[f], first_col, width, g, count);
-}
 
 __attribute__((target("avx2"))) void horizontal_avx2(const RowTriple& rows, std::size_t width,
                                                      const double* g, std::size_t radius) {
@@ -133,14 +125,14 @@ void horizontal_sse2(const RowTriple& rows, std::size_t width, const double* g,
                      std::size_t radius) {
   horizontal_body(rows, width, g, radius);
 }
-__attribute__((target("avx2"))) void vertical_avx2(const ColumnTriple& rows,
+__attribute__((target("avx2"))) void vertical_avx2(const double* const* in, double* out,
                                                    std::size_t first_col, std::size_t width,
                                                    const double* g, std::size_t count) {
-  vertical_body(rows, first_col, width, g, count);
+  vertical_field(in, out, first_col, width, g, count);
 }
-void vertical_sse2(const ColumnTriple& rows, std::size_t first_col, std::size_t width,
-                   const double* g, std::size_t count) {
-  vertical_body(rows, first_col, width, g, count);
+void vertical_sse2(const double* const* in, double* out, std::size_t first_col,
+                   std::size_t width, const double* g, std::size_t count) {
+  vertical_field(in, out, first_col, width, g, count);
 }
 
 std::atomic<bool> portable_only{false};
@@ -163,13 +155,18 @@ void blur_row_horizontal(const RowTriple& rows, std::size_t width, const double*
   }
 }
 
+void blur_column_vertical(const double* const* in, double* out, std::size_t first_col,
+                          std::size_t width, const double* g, std::size_t count) {
+  if (use_avx2()) {
+    vertical_avx2(in, out, first_col, width, g, count);
+  } else {
+    vertical_sse2(in, out, first_col, width, g, count);
+  }
+}
+
 void blur_rows_vertical(const ColumnTriple& rows, std::size_t first_col, std::size_t width,
                         const double* g, std::size_t count) {
-  if (use_avx2()) {
-    vertical_avx2(rows, first_col, width, g, count);
-  } else {
-    vertical_sse2(rows, first_col, width, g, count);
-  }
+  for (int f = 0; f < 3; ++f) blur_column_vertical(rows.in[f], rows.out[f], first_col, width, g, count);
 }
 
 }  // namespace tazmir::orient

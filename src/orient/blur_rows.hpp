@@ -25,6 +25,12 @@ struct ColumnTriple {
   double* out[3];
 };
 
+/// Vertical pass of one field for `width` columns of one output row, starting at column
+/// `first_col`: out[c] = 0.0 + sum over j < count of g[j] * in[j][first_col + c], added in
+/// increasing j (g points at the weight of the first row).
+void blur_column_vertical(const double* const* in, double* out, std::size_t first_col,
+                          std::size_t width, const double* g, std::size_t count);
+
 /// Vertical pass for `width` columns of one output row, starting at column `first_col`:
 /// out_i[c] = 0.0 + sum over j < count of g[j] * in_i[j][first_col + c], added in
 /// increasing j (g points at the weight of the first row).

@@ -11,7 +11,7 @@ void check_row_chunks(std::size_t width, SourceLocation where) {
   if (width == 0) panic("chunk_size must not be zero", where);
 }
 
-void scharr_row(const ImageField& field, std::size_t r, double* gx, double* gy) {
+void scharr_row(const FieldView& field, std::size_t r, double* gx, double* gy) {
   const std::size_t w = field.width;
   const std::size_t h = field.height;
   if (r == 0 || r + 1 >= h || w < 3) {

@@ -18,7 +18,7 @@ namespace {
 std::size_t row_grain(std::size_t width) { return std::max<std::size_t>(1, 4096 / width); }
 
 // Scharr gradient of row r and the tensor products gx*gx, gx*gy, gy*gy.
-void product_row(const ImageField& field, std::size_t r, double* gx, double* gy,
+void product_row(const FieldView& field, std::size_t r, double* gx, double* gy,
                  double* const products[3]) {
   scharr_row(field, r, gx, gy);
   for (std::size_t c = 0; c < field.width; ++c) {
@@ -29,7 +29,7 @@ void product_row(const ImageField& field, std::size_t r, double* gx, double* gy,
 }
 
 // Products of row r smoothed along the row, written to out[0..2].
-void across_row(const ImageField& field, std::size_t r, const std::vector<double>& g,
+void across_row(const FieldView& field, std::size_t r, const std::vector<double>& g,
                 std::size_t radius, double* scratch, double* const out[3]) {
   const std::size_t w = field.width;
   double* gx = scratch;
@@ -65,7 +65,7 @@ VerticalSpan vertical_span(std::size_t r, std::size_t h, std::size_t radius) {
 }
 
 // Unsmoothed tensor: the products go straight into the eigen-analysis.
-void unsmoothed_tensor(const ImageField& field, const TensorTargets& targets) {
+void unsmoothed_tensor(const FieldView& field, const TensorTargets& targets) {
   const std::size_t w = field.width;
   parallel_for(0, field.height, row_grain(w), [&](std::size_t lo, std::size_t hi) {
     std::vector<double> scratch(5 * w);
@@ -78,26 +78,30 @@ void unsmoothed_tensor(const ImageField& field, const TensorTargets& targets) {
   });
 }
 
-// Output rows per group and columns per block of the rolling form: one block of a group's
-// smoothed rows stays in the second-level cache while all the group's rows use it.
+// Output rows per group and columns per block of the rolling form: one field's block of the
+// group's smoothed rows stays in the first-level cache while all the group's rows use it.
 constexpr std::size_t group_rows = 16;
-constexpr std::size_t block_cols = 256;
+constexpr std::size_t block_cols = 64;
 
 // Each task keeps the horizontally smoothed rows it needs in a ring of `ring_rows` rows (row q
 // in slot q % ring_rows) and recomputes the few rows it shares with its neighbours.
-void rolling_tensor(const ImageField& field, const std::vector<double>& g, std::size_t radius,
+void rolling_tensor(const FieldView& field, const std::vector<double>& g, std::size_t radius,
                     std::size_t ring_rows, const TensorTargets& targets) {
   const std::size_t w = field.width;
   const std::size_t h = field.height;
   const std::size_t grain = std::max(row_grain(w), 4 * ring_rows);
+  // Ring rows an odd number of cache lines apart: with a power-of-two width the rows read
+  // together would otherwise compete for the same few cache sets.
+  std::size_t lines = (w + 7) / 8;
+  if (lines % 2 == 0) ++lines;
+  const std::size_t pitch = lines * 8;
   parallel_for(0, h, grain, [&](std::size_t lo, std::size_t hi) {
-    std::vector<double> ring(3 * ring_rows * w);
+    std::vector<double> ring(3 * ring_rows * pitch);
     std::vector<double> scratch(5 * w);
-    std::vector<double> smoothed(3 * block_cols);
-    std::array<std::vector<const double*>, 3> rows;
-    for (auto& list : rows) list.resize(ring_rows);
-    auto slot = [&](int f, std::size_t q) {
-      return ring.data() + (static_cast<std::size_t>(f) * ring_rows + q % ring_rows) * w;
+    std::vector<double> smoothed(3 * group_rows * block_cols);  // [field][row of group][column]
+    std::vector<const double*> rows(ring_rows);
+    auto slot = [&](std::size_t f, std::size_t q) {
+      return ring.data() + (f * ring_rows + q % ring_rows) * pitch;
     };
     std::size_t next = lo < radius ? 0 : lo - radius;  // first row not yet smoothed
     for (std::size_t r0 = lo; r0 < hi; r0 += group_rows) {
@@ -108,16 +112,18 @@ void rolling_tensor(const ImageField& field, const std::vector<double>& g, std::
       }
       for (std::size_t start = 0; start < w; start += block_cols) {
         const std::size_t n = std::min(block_cols, w - start);
-        double* s = smoothed.data();
-        for (std::size_t r = r0; r < r1; ++r) {
-          const VerticalSpan span = vertical_span(r, h, radius);
-          for (int f = 0; f < 3; ++f) {
-            for (std::size_t j = 0; j < span.count; ++j) rows[f][j] = slot(f, span.first + j);
+        for (std::size_t f = 0; f < 3; ++f) {
+          for (std::size_t r = r0; r < r1; ++r) {
+            const VerticalSpan span = vertical_span(r, h, radius);
+            for (std::size_t j = 0; j < span.count; ++j) rows[j] = slot(f, span.first + j);
+            double* out = smoothed.data() + (f * group_rows + (r - r0)) * block_cols;
+            blur_column_vertical(rows.data(), out, start, n, g.data() + span.k_lo, span.count);
           }
-          blur_rows_vertical(ColumnTriple{{rows[0].data(), rows[1].data(), rows[2].data()},
-                                          {s, s + block_cols, s + 2 * block_cols}},
-                             start, n, g.data() + span.k_lo, span.count);
-          eigen_row(s, s + block_cols, s + 2 * block_cols, n, r * w + start, targets);
+        }
+        for (std::size_t r = r0; r < r1; ++r) {
+          const double* s = smoothed.data() + (r - r0) * block_cols;
+          eigen_row(s, s + group_rows * block_cols, s + 2 * group_rows * block_cols, n,
+                    r * w + start, targets);
         }
       }
     }
@@ -126,7 +132,7 @@ void rolling_tensor(const ImageField& field, const std::vector<double>& g, std::
 
 // Wide kernels relative to the image: smooth every row along the rows first, into the
 // workspace, then run the vertical pass and the eigen-analysis.
-void two_pass_tensor(const ImageField& field, const std::vector<double>& g, std::size_t radius,
+void two_pass_tensor(const FieldView& field, const std::vector<double>& g, std::size_t radius,
                      const TensorTargets& targets, TensorWorkspace& workspace) {
   const std::size_t w = field.width;
   const std::size_t h = field.height;
@@ -170,7 +176,7 @@ double* const* TensorWorkspace::smoothed(std::size_t area) {
   return pointers_;
 }
 
-void structure_tensor_into(const ImageField& field, double sigma, const TensorTargets& targets,
+void structure_tensor_into(const FieldView& field, double sigma, const TensorTargets& targets,
                            TensorWorkspace& workspace) {
   check_row_chunks(field.width);
   if (skips_smoothing(sigma)) {

@@ -6,6 +6,7 @@
 
 #include "core/field.hpp"
 #include "orient/buffer.hpp"
+#include "orient/gradient.hpp"
 
 namespace tazmir::orient {
 
@@ -70,7 +71,7 @@ class TensorWorkspace {
 /// products feed the horizontal blur row by row; the vertical blur feeds the eigen-analysis
 /// row by row; each value is what the separate stages would give. Width 0 is the internal
 /// failure "chunk_size must not be zero".
-void structure_tensor_into(const ImageField& field, double sigma, const TensorTargets& targets,
+void structure_tensor_into(const FieldView& field, double sigma, const TensorTargets& targets,
                            TensorWorkspace& workspace);
 
 /// The full result record of the structure tensor at scale `sigma`.

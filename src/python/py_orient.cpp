@@ -4,6 +4,7 @@
 #include <span>
 #include <vector>
 
+#include "core/pool.hpp"
 #include "orient/buffer.hpp"
 #include "orient/cell_orientation.hpp"
 #include "orient/gradient.hpp"
@@ -48,7 +49,7 @@ struct OrientationMaps {
   Buffer coherence;
 };
 
-OrientationMaps orientation_maps(const ImageField& field, double sigma,
+OrientationMaps orientation_maps(const orient::FieldView& field, double sigma,
                                  orient::TensorWorkspace& workspace) {
   orient::check_row_chunks(field.width);
   const std::size_t area = checked_area(field.width, field.height);
@@ -59,12 +60,30 @@ OrientationMaps orientation_maps(const ImageField& field, double sigma,
   return maps;
 }
 
+// The image's values in row-major order, read through its strides. The copy runs on the
+// pool like the stages after it; workers only read the array's memory, which the call keeps
+// alive and unchanged (it holds the interpreter lock throughout).
+Buffer row_major_copy(const Array2DF64& image) {
+  const std::size_t rows = image.rows();
+  const std::size_t cols = image.cols();
+  Buffer values = Buffer::uninitialized(checked_area(rows, cols));
+  double* out = values.data();
+  const std::size_t grain = std::max<std::size_t>(1, 8192 / std::max<std::size_t>(cols, 1));
+  parallel_for(0, cols == 0 ? 0 : rows, grain, [&](std::size_t lo, std::size_t hi) {
+    for (std::size_t r = lo; r < hi; ++r) {
+      for (std::size_t c = 0; c < cols; ++c) out[r * cols + c] = image.at(r, c);
+    }
+  });
+  return values;
+}
+
 }  // namespace
 
 Ref compute_structure_tensor(PyObject* const* args) {
   const Array2DF64 image = to_array2d_f64(args[0], "image");
   const double sigma = to_f64(args[1], "sigma");
-  const ImageField field(image.to_row_major(), image.cols(), image.rows());
+  const Buffer pixels = row_major_copy(image);
+  const orient::FieldView field(pixels.data(), image.cols(), image.rows());
   orient::TensorWorkspace workspace;
   OrientationMaps maps = orientation_maps(field, sigma, workspace);
   DictBuilder result;
@@ -78,7 +97,8 @@ Ref compute_multiscale_structure_tensor(PyObject* const* args) {
   const std::vector<double> sigmas = to_f64_vec(args[1], "sigmas");
   const std::size_t rows = image.rows();
   const std::size_t cols = image.cols();
-  const ImageField field(image.to_row_major(), cols, rows);
+  const Buffer pixels = row_major_copy(image);
+  const orient::FieldView field(pixels.data(), cols, rows);
 
   std::vector<OrientationMaps> scales;
   scales.reserve(sigmas.size());

@@ -1,0 +1,174 @@
+"""Orientation field against scikit-image, measured in one run on this machine.
+
+Usage (scikit-image and the built module on the path):
+    PYTHONPATH=build/dev /tmp/bench-orient/bin/python benchmarks/bench_orient.py [--quick]
+
+Prints, for compute_structure_tensor (sigma 2, 2048^2 and 4096^2), the time with the default
+thread count, with 1 and 2 threads, the peak extra memory, and the ratio to scikit-image's
+structure_tensor + structure_tensor_eigenvalues + NumPy angle and coherence; the multiscale
+call over scales [1, 2, 3, 4] relative to one scale; and fit_nuclear_ellipses against
+measure.regionprops. Each tazmir measurement runs in a fresh child process so that the
+worker pool size (TAZMIR_NUM_THREADS) and the peak resident memory are its own.
+"""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import time
+
+import numpy as np
+
+
+def best_of(repeats, fn):
+    times = []
+    for _ in range(repeats):
+        start = time.perf_counter()
+        fn()
+        times.append(time.perf_counter() - start)
+    return min(times)
+
+
+def test_image(n):
+    rng = np.random.default_rng(0)
+    r, c = np.indices((n, n), dtype=np.float64)
+    # oriented texture plus noise: realistic work for the eigen-analysis
+    return np.sin(0.05 * r + 0.08 * c) + 0.3 * rng.standard_normal((n, n))
+
+
+def nuclear_mask(n=2048, count=4000, seed=0):
+    rng = np.random.default_rng(seed)
+    mask = np.zeros((n, n), dtype=np.int32)
+    labels = rng.permutation(count) + 1
+    for label in labels:
+        a, b = rng.uniform(6, 14), rng.uniform(4, 9)
+        phi = rng.uniform(0, np.pi)
+        r0, c0 = rng.uniform(15, n - 15, size=2)
+        rr, cc = np.mgrid[int(r0) - 15 : int(r0) + 16, int(c0) - 15 : int(c0) + 16]
+        u = (rr - r0) * np.cos(phi) + (cc - c0) * np.sin(phi)
+        v = -(rr - r0) * np.sin(phi) + (cc - c0) * np.cos(phi)
+        inside = (u / a) ** 2 + (v / b) ** 2 <= 1.0
+        mask[rr[inside], cc[inside]] = label
+    return mask
+
+
+# ---- child process: one tazmir measurement -------------------------------------------------
+
+def peak_rss_reset():
+    with open("/proc/self/clear_refs", "w") as f:
+        f.write("5")
+
+
+def rss_kib(field):
+    with open("/proc/self/status") as f:
+        for line in f:
+            if line.startswith(field):
+                return int(line.split()[1])
+    return 0
+
+
+def child(task, n, repeats):
+    import _native
+
+    if task == "ellipses":
+        mask = nuclear_mask()
+        _native.fit_nuclear_ellipses(mask)
+        seconds = best_of(repeats, lambda: _native.fit_nuclear_ellipses(mask))
+        return {"seconds": seconds, "labels": len(_native.fit_nuclear_ellipses(mask))}
+    image = test_image(n)
+    if task == "single":
+        call = lambda: _native.compute_structure_tensor(image, 2.0)  # noqa: E731
+    else:
+        call = lambda: _native.compute_multiscale_structure_tensor(image, [1.0, 2.0, 3.0, 4.0])  # noqa: E731
+    call()  # warm the pool and the allocator
+    seconds = best_of(repeats, call)
+    # peak extra memory of one call, results included, in image-sized float64 buffers
+    base = rss_kib("VmRSS")
+    peak_rss_reset()
+    result = call()
+    extra = (rss_kib("VmHWM") - base) * 1024 / image.nbytes
+    del result
+    return {"seconds": seconds, "extra_buffers": extra}
+
+
+def run_child(task, n, repeats, threads=None):
+    env = dict(os.environ)
+    if threads is not None:
+        env["TAZMIR_NUM_THREADS"] = str(threads)
+    out = subprocess.run(
+        [sys.executable, __file__, "--child", task, str(n), str(repeats)],
+        env=env, capture_output=True, text=True, check=True,
+    )
+    return json.loads(out.stdout)
+
+
+# ---- peers -----------------------------------------------------------------------------------
+
+def skimage_structure_tensor(image):
+    from skimage import feature
+
+    arr, arc, acc = feature.structure_tensor(image, sigma=2.0, order="rc")
+    l1, l2 = feature.structure_tensor_eigenvalues([arr, arc, acc])
+    theta = 0.5 * np.arctan2(2.0 * arc, acc - arr)
+    total = l1 + l2
+    coherence = np.where(total > 1e-15, (l1 - l2) / np.where(total > 1e-15, total, 1.0), 0.0)
+    return theta, coherence
+
+
+def skimage_ellipses(mask):
+    from skimage import measure
+
+    return [
+        (p.label, p.orientation, p.axis_major_length, p.axis_minor_length, p.centroid)
+        for p in measure.regionprops(mask)
+    ]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true", help="2048^2 only, fewer repeats")
+    parser.add_argument("--child", nargs=3, help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.child:
+        task, n, repeats = args.child
+        print(json.dumps(child(task, int(n), int(repeats))))
+        return
+
+    sizes = [2048] if args.quick else [2048, 4096]
+    repeats = 3 if args.quick else 5
+    print(f"cpus: {os.cpu_count()}  load average: {os.getloadavg()[0]:.2f}")
+    print("compute_structure_tensor, sigma 2")
+    for n in sizes:
+        image = test_image(n)
+        peer = best_of(1 if n > 2048 else 2, lambda: skimage_structure_tensor(image))
+        default = run_child("single", n, repeats)
+        one = run_child("single", n, repeats, threads=1)
+        two = run_child("single", n, repeats, threads=2)
+        ns = default["seconds"] * 1e9 / image.size
+        print(
+            f"  {n}x{n}: tazmir {default['seconds'] * 1e3:7.1f} ms ({ns:5.1f} ns/pixel), "
+            f"scikit-image {peer * 1e3:7.1f} ms -> {peer / default['seconds']:5.1f}x faster; "
+            f"1 thread {one['seconds'] * 1e3:6.1f} ms, 2 threads {two['seconds'] * 1e3:6.1f} ms "
+            f"-> {one['seconds'] / two['seconds']:4.2f}x; peak extra memory "
+            f"{default['extra_buffers']:.1f} image buffers"
+        )
+    print("compute_multiscale_structure_tensor, scales [1, 2, 3, 4], 2048x2048")
+    single = run_child("single", 2048, repeats)
+    multi = run_child("multi", 2048, max(2, repeats - 2))
+    print(
+        f"  {multi['seconds'] * 1e3:7.1f} ms = {multi['seconds'] / single['seconds']:4.2f}x one scale "
+        f"({single['seconds'] * 1e3:.1f} ms); peak extra memory {multi['extra_buffers']:.1f} image buffers"
+    )
+    print("fit_nuclear_ellipses, 2048x2048 int32 mask")
+    mask = nuclear_mask()
+    peer = best_of(2, lambda: skimage_ellipses(mask))
+    ours = run_child("ellipses", 2048, repeats)
+    print(
+        f"  {ours['labels']} labels: tazmir {ours['seconds'] * 1e3:6.1f} ms, "
+        f"scikit-image regionprops {peer * 1e3:7.1f} ms -> {peer / ours['seconds']:5.1f}x faster"
+    )
+
+
+if __name__ == "__main__":
+    main()
