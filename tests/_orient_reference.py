@@ -142,6 +142,11 @@ def ellipse(pixels):
 
 
 def same_bits(a, b):
+    """Equal bit patterns (so 0.0 differs from -0.0); any two NaNs count as equal, since
+    which NaN an operation passes on depends on operand order, not on the arithmetic."""
     a = np.ascontiguousarray(a, dtype=np.float64)
     b = np.ascontiguousarray(b, dtype=np.float64)
-    return a.shape == b.shape and np.array_equal(a.view(np.int64), b.view(np.int64))
+    if a.shape != b.shape:
+        return False
+    both_nan = np.isnan(a) & np.isnan(b)
+    return bool(np.all((a.view(np.int64) == b.view(np.int64)) | both_nan))

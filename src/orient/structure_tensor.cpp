@@ -7,6 +7,7 @@
 
 #include "core/pool.hpp"
 #include "orient/blur_rows.hpp"
+#include "orient/eigen_rows.hpp"
 #include "orient/gaussian.hpp"
 #include "orient/gradient.hpp"
 
@@ -42,13 +43,9 @@ void across_row(const FieldView& field, std::size_t r, const std::vector<double>
 
 void eigen_row(const double* sxx, const double* sxy, const double* syy, std::size_t width,
                std::size_t offset, const TensorTargets& targets) {
-  for (std::size_t c = 0; c < width; ++c) {
-    const TensorEigen e = tensor_eigen(sxx[c], sxy[c], syy[c]);
-    targets.theta[offset + c] = e.theta;
-    targets.coherence[offset + c] = e.coherence;
-    if (targets.lambda1 != nullptr) targets.lambda1[offset + c] = e.lambda1;
-    if (targets.lambda2 != nullptr) targets.lambda2[offset + c] = e.lambda2;
-  }
+  tensor_eigen_row(sxx, sxy, syy, width, targets.theta + offset, targets.coherence + offset,
+                   targets.lambda1 == nullptr ? nullptr : targets.lambda1 + offset,
+                   targets.lambda2 == nullptr ? nullptr : targets.lambda2 + offset);
 }
 
 // The kernel terms of output row r: weights k_lo .. k_hi meet rows first .. first + count - 1.

@@ -12,6 +12,7 @@
 #include "core/panic.hpp"
 #include "orient/blur_rows.hpp"
 #include "orient/cell_orientation.hpp"
+#include "orient/eigen_rows.hpp"
 #include "orient/gaussian.hpp"
 #include "orient/gradient.hpp"
 #include "orient/multiscale.hpp"
@@ -46,8 +47,15 @@ ImageField from_function(std::size_t w, std::size_t h, double (*f)(std::size_t, 
   return field;
 }
 
+// Equal bit patterns, where any two NaNs count as equal: which NaN an operation passes on
+// depends on its operand order, which the compiler may swap for a commutative operation.
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::isnan(a[i]) && std::isnan(b[i])) continue;
+    if (std::memcmp(&a[i], &b[i], sizeof(double)) != 0) return false;
+  }
+  return true;
 }
 
 // ---- Scharr gradient -------------------------------------------------------------------
@@ -299,6 +307,53 @@ TEST(TensorEigen, FlatAndOrientedTensors) {
   const TensorEigen nan = tensor_eigen(std::nan(""), 0.0, 0.0);
   EXPECT_EQ(nan.coherence, 0.0);
   EXPECT_TRUE(std::isnan(nan.theta));
+}
+
+TEST(TensorEigen, RowKernelMatchesThePixelFormula) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::nan("");
+  std::vector<double> values = {0.0, -0.0, 1e-16, 1e-300, 1.0, 2.5, -3.0, 1e300, inf, -inf, nan};
+  std::vector<double> a, b, c;
+  for (double x : values) {
+    for (double y : values) {
+      for (double z : {0.0, 1.0, 7e-16, inf, nan, 0.25}) {
+        a.push_back(x);
+        b.push_back(y);
+        c.push_back(z);
+      }
+    }
+  }
+  std::mt19937_64 rng(4);
+  std::uniform_real_distribution<double> value(-1.0, 1.0);
+  for (int i = 0; i < 517; ++i) {
+    a.push_back(value(rng) * value(rng));
+    b.push_back(value(rng));
+    c.push_back(value(rng) + 1.0);
+  }
+  const std::size_t n = a.size();
+  for (const bool portable : {false, true}) {
+    use_portable_eigen_for_testing(portable);
+    std::vector<double> theta(n), coherence(n), l1(n), l2(n), theta_only(n), coherence_only(n);
+    tensor_eigen_row(a.data(), b.data(), c.data(), n, theta.data(), coherence.data(), l1.data(),
+                     l2.data());
+    tensor_eigen_row(a.data(), b.data(), c.data(), n, theta_only.data(), coherence_only.data(),
+                     nullptr, nullptr);
+    std::vector<double> et(n), ec(n), e1(n), e2(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const TensorEigen e = tensor_eigen(a[i], b[i], c[i]);
+      et[i] = e.theta;
+      ec[i] = e.coherence;
+      e1[i] = e.lambda1;
+      e2[i] = e.lambda2;
+    }
+    EXPECT_TRUE(same_bits(theta, et)) << portable;
+    EXPECT_TRUE(same_bits(coherence, ec)) << portable;
+    EXPECT_TRUE(same_bits(l1, e1)) << portable;
+    EXPECT_TRUE(same_bits(l2, e2)) << portable;
+    EXPECT_TRUE(same_bits(theta_only, et)) << portable;
+    EXPECT_TRUE(same_bits(coherence_only, ec)) << portable;
+  }
+  use_portable_eigen_for_testing(false);
 }
 
 TEST(StructureTensor, WidthZeroAndHeightZero) {
