@@ -10,6 +10,7 @@
 #include "orient/eigen_rows.hpp"
 #include "orient/gaussian.hpp"
 #include "orient/gradient.hpp"
+#include "orient/row_chunks.hpp"
 
 namespace tazmir::orient {
 
@@ -81,18 +82,19 @@ constexpr std::size_t group_rows = 16;
 constexpr std::size_t block_cols = 64;
 
 // Each task keeps the horizontally smoothed rows it needs in a ring of `ring_rows` rows (row q
-// in slot q % ring_rows) and recomputes the few rows it shares with its neighbours.
+// in slot q % ring_rows) and recomputes the few rows that a chunk shares with its neighbours.
 void rolling_tensor(const FieldView& field, const std::vector<double>& g, std::size_t radius,
                     std::size_t ring_rows, const TensorTargets& targets) {
   const std::size_t w = field.width;
   const std::size_t h = field.height;
-  const std::size_t grain = std::max(row_grain(w), 4 * ring_rows);
   // Ring rows an odd number of cache lines apart: with a power-of-two width the rows read
   // together would otherwise compete for the same few cache sets.
   std::size_t lines = (w + 7) / 8;
   if (lines % 2 == 0) ++lines;
   const std::size_t pitch = lines * 8;
-  parallel_for(0, h, grain, [&](std::size_t lo, std::size_t hi) {
+  // Chunks of several ring lengths keep the rows recomputed at chunk edges a small share.
+  RowChunks chunks(h, std::max(row_grain(w), 4 * ring_rows));
+  parallel_for(0, chunks.tasks(), 1, [&](std::size_t, std::size_t) {
     std::vector<double> ring(3 * ring_rows * pitch);
     std::vector<double> scratch(5 * w);
     std::vector<double> smoothed(3 * group_rows * block_cols);  // [field][row of group][column]
@@ -100,13 +102,8 @@ void rolling_tensor(const FieldView& field, const std::vector<double>& g, std::s
     auto slot = [&](std::size_t f, std::size_t q) {
       return ring.data() + (f * ring_rows + q % ring_rows) * pitch;
     };
-    std::size_t next = lo < radius ? 0 : lo - radius;  // first row not yet smoothed
-    for (std::size_t r0 = lo; r0 < hi; r0 += group_rows) {
-      const std::size_t r1 = std::min(hi, r0 + group_rows);
-      for (const std::size_t last = std::min(h - 1, r1 - 1 + radius); next <= last; ++next) {
-        double* const out[3] = {slot(0, next), slot(1, next), slot(2, next)};
-        across_row(field, next, g, radius, scratch.data(), out);
-      }
+    // Output rows [r0, r1) of one group, once the ring holds every row they reach.
+    auto vertical_group = [&](std::size_t r0, std::size_t r1) {
       for (std::size_t start = 0; start < w; start += block_cols) {
         const std::size_t n = std::min(block_cols, w - start);
         for (std::size_t f = 0; f < 3; ++f) {
@@ -122,6 +119,17 @@ void rolling_tensor(const FieldView& field, const std::vector<double>& g, std::s
           eigen_row(s, s + group_rows * block_cols, s + 2 * group_rows * block_cols, n,
                     r * w + start, targets);
         }
+      }
+    };
+    for (std::size_t lo = 0, hi = 0; chunks.take(lo, hi);) {
+      std::size_t next = lo < radius ? 0 : lo - radius;  // first row not yet smoothed
+      for (std::size_t r0 = lo; r0 < hi; r0 += group_rows) {
+        const std::size_t r1 = std::min(hi, r0 + group_rows);
+        for (const std::size_t last = std::min(h - 1, r1 - 1 + radius); next <= last; ++next) {
+          double* const out[3] = {slot(0, next), slot(1, next), slot(2, next)};
+          across_row(field, next, g, radius, scratch.data(), out);
+        }
+        vertical_group(r0, r1);
       }
     }
   });
