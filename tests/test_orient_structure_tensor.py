@@ -254,3 +254,14 @@ def test_concurrent_python_threads_agree():
     for t in workers:
         t.join()
     assert len(results) == 4 and all(ref.same_bits(r, expected) for r in results)
+
+
+def test_forked_child_computes_after_the_parent():
+    image = random_image((200, 64), seed=10)
+    expected = _native.compute_structure_tensor(image, 2.0)["theta"]  # the pool now exists
+    pid = os.fork()
+    if pid == 0:  # child: a fresh pool must be built, the parent's workers do not exist here
+        ok = ref.same_bits(_native.compute_structure_tensor(image, 2.0)["theta"], expected)
+        os._exit(0 if ok else 1)
+    _, status = os.waitpid(pid, 0)
+    assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
