@@ -10,7 +10,7 @@
 #include "core/field.hpp"
 #include "core/panic.hpp"
 
-namespace tazmir::orient::testing {
+namespace tazmir::orient::test_support {
 
 template <class F>
 std::string panic_text(F&& body) {
@@ -49,4 +49,4 @@ inline bool same_bits(const std::vector<double>& a, const std::vector<double>& b
   return true;
 }
 
-}  // namespace tazmir::orient::testing
+}  // namespace tazmir::orient::test_support

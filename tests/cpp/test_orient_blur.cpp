@@ -14,10 +14,10 @@
 namespace tazmir::orient {
 namespace {
 
-using testing::from_function;
-using testing::panic_text;
-using testing::random_field;
-using testing::same_bits;
+using test_support::from_function;
+using test_support::panic_text;
+using test_support::random_field;
+using test_support::same_bits;
 
 // ---- Scharr gradient -------------------------------------------------------------------
 

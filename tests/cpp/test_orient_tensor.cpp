@@ -19,9 +19,9 @@
 namespace tazmir::orient {
 namespace {
 
-using testing::panic_text;
-using testing::random_field;
-using testing::same_bits;
+using test_support::panic_text;
+using test_support::random_field;
+using test_support::same_bits;
 
 struct TensorCase {
   std::size_t w, h;
