@@ -7,7 +7,6 @@
 
 namespace tazmir::orient {
 
-
 Buffer Buffer::uninitialized(std::size_t count, SourceLocation where) {
   constexpr auto max_count =
       static_cast<std::size_t>(std::numeric_limits<std::ptrdiff_t>::max()) / sizeof(double);
