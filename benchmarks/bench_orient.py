@@ -18,7 +18,11 @@ import subprocess
 import sys
 import time
 
-import numpy as np
+# Idle OpenBLAS threads spin for a while after start-up and would take processor time from
+# both sides; nothing measured here uses BLAS.
+os.environ.setdefault("OPENBLAS_NUM_THREADS", "1")
+
+import numpy as np  # noqa: E402
 
 
 def best_of(repeats, fn):

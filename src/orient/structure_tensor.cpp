@@ -98,20 +98,35 @@ void rolling_tensor(const FieldView& field, const std::vector<double>& g, std::s
     std::vector<double> ring(3 * ring_rows * pitch);
     std::vector<double> scratch(5 * w);
     std::vector<double> smoothed(3 * group_rows * block_cols);  // [field][row of group][column]
-    std::vector<const double*> rows(ring_rows);
+    // rows[(f * group_rows + i) * ring_rows + j]: row j of the vertical sum of output row
+    // r0 + i in field f, set once per group rather than once per block of columns.
+    std::vector<const double*> rows(3 * group_rows * ring_rows);
     auto slot = [&](std::size_t f, std::size_t q) {
       return ring.data() + (f * ring_rows + q % ring_rows) * pitch;
     };
     // Output rows [r0, r1) of one group, once the ring holds every row they reach.
     auto vertical_group = [&](std::size_t r0, std::size_t r1) {
+      for (std::size_t f = 0; f < 3; ++f) {
+        for (std::size_t r = r0; r < r1; ++r) {
+          const VerticalSpan span = vertical_span(r, h, radius);
+          const double** list = rows.data() + (f * group_rows + (r - r0)) * ring_rows;
+          const double* first = slot(f, span.first);
+          const double* ring_end = ring.data() + (f + 1) * ring_rows * pitch;
+          for (std::size_t j = 0; j < span.count; ++j) {
+            list[j] = first;
+            first += pitch;
+            if (first == ring_end) first -= ring_rows * pitch;
+          }
+        }
+      }
       for (std::size_t start = 0; start < w; start += block_cols) {
         const std::size_t n = std::min(block_cols, w - start);
         for (std::size_t f = 0; f < 3; ++f) {
           for (std::size_t r = r0; r < r1; ++r) {
             const VerticalSpan span = vertical_span(r, h, radius);
-            for (std::size_t j = 0; j < span.count; ++j) rows[j] = slot(f, span.first + j);
+            const double* const* list = rows.data() + (f * group_rows + (r - r0)) * ring_rows;
             double* out = smoothed.data() + (f * group_rows + (r - r0)) * block_cols;
-            blur_column_vertical(rows.data(), out, start, n, g.data() + span.k_lo, span.count);
+            blur_column_vertical(list, out, start, n, g.data() + span.k_lo, span.count);
           }
         }
         for (std::size_t r = r0; r < r1; ++r) {
