@@ -136,6 +136,21 @@ def test_layouts_equal_their_c_ordered_copies(view):
     assert ref.same_bits(got["coherence"], expected["coherence"])
 
 
+def test_read_only_and_misaligned_arrays():
+    image = random_image((19, 23), seed=11)
+    expected = _native.compute_structure_tensor(image, 1.5)
+    frozen = image.copy()
+    frozen.flags.writeable = False
+    raw = bytearray(image.nbytes + 1)
+    misaligned = np.frombuffer(raw, dtype=np.float64, count=image.size, offset=1).reshape(image.shape)
+    misaligned[...] = image
+    assert not misaligned.flags.aligned
+    for view in (frozen, misaligned):
+        got = _native.compute_structure_tensor(view, 1.5)
+        assert ref.same_bits(got["theta"], expected["theta"])
+        assert ref.same_bits(got["coherence"], expected["coherence"])
+
+
 def test_sliced_input():
     big = random_image((40, 50), seed=4)
     view = big[3:30:2, 40:5:-3]

@@ -77,13 +77,25 @@ Buffer row_major_copy(const Array2DF64& image) {
   return values;
 }
 
+// The image as a row-major grid. An aligned C-ordered array already is one and is read in
+// place (the call only reads it, exactly as it would read a copy); any other layout is
+// copied into `copy` first.
+orient::FieldView image_field(PyObject* object, const Array2DF64& image, Buffer& copy) {
+  auto* array = reinterpret_cast<PyArrayObject*>(object);
+  if (PyArray_IS_C_CONTIGUOUS(array) && PyArray_ISALIGNED(array)) {
+    return {static_cast<const double*>(PyArray_DATA(array)), image.cols(), image.rows()};
+  }
+  copy = row_major_copy(image);
+  return {copy.data(), image.cols(), image.rows()};
+}
+
 }  // namespace
 
 Ref compute_structure_tensor(PyObject* const* args) {
   const Array2DF64 image = to_array2d_f64(args[0], "image");
   const double sigma = to_f64(args[1], "sigma");
-  const Buffer pixels = row_major_copy(image);
-  const orient::FieldView field(pixels.data(), image.cols(), image.rows());
+  Buffer copy;
+  const orient::FieldView field = image_field(args[0], image, copy);
   orient::TensorWorkspace workspace;
   OrientationMaps maps = orientation_maps(field, sigma, workspace);
   DictBuilder result;
@@ -97,8 +109,8 @@ Ref compute_multiscale_structure_tensor(PyObject* const* args) {
   const std::vector<double> sigmas = to_f64_vec(args[1], "sigmas");
   const std::size_t rows = image.rows();
   const std::size_t cols = image.cols();
-  const Buffer pixels = row_major_copy(image);
-  const orient::FieldView field(pixels.data(), cols, rows);
+  Buffer copy;
+  const orient::FieldView field = image_field(args[0], image, copy);
 
   std::vector<OrientationMaps> scales;
   scales.reserve(sigmas.size());
