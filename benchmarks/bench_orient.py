@@ -166,7 +166,7 @@ def main():
         print(f"    1 thread wall {one['seconds'] * 1e3:6.1f} ms, 2 threads wall {two['seconds'] * 1e3:6.1f} ms "
               f"-> {one['seconds'] / two['seconds']:4.2f}x")
         print(f"    peak extra memory {default['extra_buffers']:.1f} image-sized float64 buffers "
-              f"(input copy and results included)")
+              f"(results included; a C-ordered image is read in place)")
     print("compute_multiscale_structure_tensor, scales [1, 2, 3, 4], 2048x2048")
     single = run_child("single", 2048, repeats)
     multi = run_child("multi", 2048, max(2, repeats - 2))
