@@ -149,15 +149,28 @@ def main():
 
     sizes = [2048] if args.quick else [2048, 4096]
     repeats = 3 if args.quick else 5
+    rounds = 2 if args.quick else 3
     print(f"cpus: {os.cpu_count()}  load average before: {os.getloadavg()[0]:.2f}")
-    print("(wall: best wall-clock time; cpu: best processor time summed over all threads)")
+    print("(wall: best wall-clock time; cpu: best processor time summed over all threads;")
+    print(f" the measurements alternate over {rounds} rounds and each keeps its best round)")
     print("compute_structure_tensor, sigma 2")
     for n in sizes:
         image = test_image(n)
-        peer, peer_cpu = timed(1 if n > 2048 else 2, lambda: skimage_structure_tensor(image))
-        default = run_child("single", n, repeats)
-        one = run_child("single", n, repeats, threads=1)
-        two = run_child("single", n, repeats, threads=2)
+        runs = {"peer": [], "default": [], "one": [], "two": []}
+        for _ in range(rounds):
+            runs["peer"].append(timed(1, lambda: skimage_structure_tensor(image)))
+            runs["default"].append(run_child("single", n, repeats))
+            runs["one"].append(run_child("single", n, repeats, threads=1))
+            runs["two"].append(run_child("single", n, repeats, threads=2))
+        peer = min(wall for wall, _ in runs["peer"])
+        peer_cpu = min(cpu for _, cpu in runs["peer"])
+        default = {
+            "seconds": min(r["seconds"] for r in runs["default"]),
+            "cpu": min(r["cpu"] for r in runs["default"]),
+            "extra_buffers": max(r["extra_buffers"] for r in runs["default"]),
+        }
+        one = {"seconds": min(r["seconds"] for r in runs["one"])}
+        two = {"seconds": min(r["seconds"] for r in runs["two"])}
         ns = default["seconds"] * 1e9 / image.size
         print(f"  {n}x{n}: tazmir wall {default['seconds'] * 1e3:7.1f} ms ({ns:5.1f} ns/pixel), "
               f"cpu {default['cpu'] * 1e3:7.1f} ms ({default['cpu'] * 1e9 / image.size:5.1f} ns/pixel)")
@@ -168,8 +181,10 @@ def main():
         print(f"    peak extra memory {default['extra_buffers']:.1f} image-sized float64 buffers "
               f"(results included; a C-ordered image is read in place)")
     print("compute_multiscale_structure_tensor, scales [1, 2, 3, 4], 2048x2048")
-    single = run_child("single", 2048, repeats)
-    multi = run_child("multi", 2048, max(2, repeats - 2))
+    pairs = [(run_child("single", 2048, repeats), run_child("multi", 2048, 2)) for _ in range(rounds)]
+    single = {k: min(p[0][k] for p in pairs) for k in ("seconds", "cpu")}
+    multi = {k: min(p[1][k] for p in pairs) for k in ("seconds", "cpu")}
+    multi["extra_buffers"] = max(p[1]["extra_buffers"] for p in pairs)
     print(f"  wall {multi['seconds'] * 1e3:7.1f} ms = {multi['seconds'] / single['seconds']:4.2f}x one scale "
           f"({single['seconds'] * 1e3:.1f} ms); cpu {multi['cpu'] * 1e3:7.1f} ms = "
           f"{multi['cpu'] / single['cpu']:4.2f}x one scale ({single['cpu'] * 1e3:.1f} ms)")
