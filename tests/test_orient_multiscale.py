@@ -77,7 +77,7 @@ def test_sequence_kinds_agree(sigmas):
     assert ref.same_bits(got["scale_results"][1]["theta"], expected["scale_results"][1]["theta"])
 
 
-@pytest.mark.parametrize("shape", [(5, 6), (1, 1), (3, 40)], ids=str)
+@pytest.mark.parametrize("shape", [(5, 6), (1, 1), (3, 40), (4, 0)], ids=str)
 def test_no_scales_fill_the_maps_with_the_no_winner_values(shape):
     result = _native.compute_multiscale_structure_tensor(random_image(shape), [])
     assert result["sigmas"] == []
