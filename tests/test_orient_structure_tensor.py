@@ -233,8 +233,10 @@ h = hashlib.sha256()
 for sigma in (0.3, 1.0, 2.0, 5.5, 40.0):
     r = _native.compute_structure_tensor(image, sigma)
     h.update(r["theta"].tobytes()); h.update(r["coherence"].tobytes())
-m = _native.compute_multiscale_structure_tensor(image[:90], [1.0, 3.0])
+m = _native.compute_multiscale_structure_tensor(image, [1.0, 0.3, 3.0, 2.0, 40.0, 1.0])
 h.update(m["optimal_sigma"].tobytes()); h.update(m["max_coherence"].tobytes())
+for d in m["scale_results"]:
+    h.update(d["theta"].tobytes()); h.update(d["coherence"].tobytes())
 print(h.hexdigest())
 """
 

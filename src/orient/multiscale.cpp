@@ -2,14 +2,29 @@
 #include "orient/multiscale.hpp"
 
 #include "core/pool.hpp"
+#include "orient/gradient.hpp"
 
 namespace tazmir::orient {
 
 MultiscaleResult multiscale_structure_tensor(const ImageField& field,
                                              std::span<const double> sigmas) {
   MultiscaleResult result;
-  result.scales.reserve(sigmas.size());
-  for (const double sigma : sigmas) result.scales.emplace_back(sigma, structure_tensor(field, sigma));
+  if (sigmas.empty()) return result;
+  check_row_chunks(field.width);
+  std::vector<TensorTargets> targets;
+  for (const double sigma : sigmas) {
+    result.scales.emplace_back(sigma, StructureTensorResult{
+                                          ImageField::zeros(field.width, field.height),
+                                          ImageField::zeros(field.width, field.height),
+                                          ImageField::zeros(field.width, field.height),
+                                          ImageField::zeros(field.width, field.height)});
+  }
+  for (auto& [sigma, tensor] : result.scales) {
+    targets.push_back({tensor.theta.data.data(), tensor.coherence.data.data(),
+                       tensor.lambda1.data.data(), tensor.lambda2.data.data()});
+  }
+  TensorWorkspace workspace;
+  structure_tensors_into(field, sigmas, targets, workspace);
   return result;
 }
 

@@ -1,4 +1,4 @@
-// Structure tensor pipeline: gradient, products and the two blur passes fused row by row.
+// Structure tensor: the unsmoothed, rolling and two-pass forms and the public entry points.
 #include "orient/structure_tensor.hpp"
 
 #include <algorithm>
@@ -7,60 +7,14 @@
 
 #include "core/pool.hpp"
 #include "orient/blur_rows.hpp"
-#include "orient/eigen_rows.hpp"
 #include "orient/gaussian.hpp"
 #include "orient/gradient.hpp"
-#include "orient/row_chunks.hpp"
+#include "orient/rolling_tensor.hpp"
+#include "orient/tensor_rows.hpp"
 
 namespace tazmir::orient {
 
 namespace {
-
-// Rows per task at least, so that short rows still give tasks worth scheduling.
-std::size_t row_grain(std::size_t width) { return std::max<std::size_t>(1, 4096 / width); }
-
-// Scharr gradient of row r and the tensor products gx*gx, gx*gy, gy*gy.
-void product_row(const FieldView& field, std::size_t r, double* gx, double* gy,
-                 double* const products[3]) {
-  scharr_row(field, r, gx, gy);
-  for (std::size_t c = 0; c < field.width; ++c) {
-    products[0][c] = gx[c] * gx[c];
-    products[1][c] = gx[c] * gy[c];
-    products[2][c] = gy[c] * gy[c];
-  }
-}
-
-// Products of row r smoothed along the row, written to out[0..2].
-void across_row(const FieldView& field, std::size_t r, const std::vector<double>& g,
-                std::size_t radius, double* scratch, double* const out[3]) {
-  const std::size_t w = field.width;
-  double* gx = scratch;
-  double* gy = gx + w;
-  double* const products[3] = {gy + w, gy + 2 * w, gy + 3 * w};
-  product_row(field, r, gx, gy, products);
-  blur_row_horizontal(RowTriple{{products[0], products[1], products[2]}, {out[0], out[1], out[2]}},
-                      w, g.data(), radius);
-}
-
-void eigen_row(const double* sxx, const double* sxy, const double* syy, std::size_t width,
-               std::size_t offset, const TensorTargets& targets) {
-  tensor_eigen_row(sxx, sxy, syy, width, targets.theta + offset, targets.coherence + offset,
-                   targets.lambda1 == nullptr ? nullptr : targets.lambda1 + offset,
-                   targets.lambda2 == nullptr ? nullptr : targets.lambda2 + offset);
-}
-
-// The kernel terms of output row r: weights k_lo .. k_hi meet rows first .. first + count - 1.
-struct VerticalSpan {
-  std::size_t k_lo;
-  std::size_t first;
-  std::size_t count;
-};
-
-VerticalSpan vertical_span(std::size_t r, std::size_t h, std::size_t radius) {
-  const std::size_t k_lo = r < radius ? radius - r : 0;
-  const std::size_t k_hi = std::min(2 * radius, h - 1 - r + radius);
-  return {k_lo, r + k_lo - radius, k_hi - k_lo + 1};
-}
 
 // Unsmoothed tensor: the products go straight into the eigen-analysis.
 void unsmoothed_tensor(const FieldView& field, const TensorTargets& targets) {
@@ -72,80 +26,6 @@ void unsmoothed_tensor(const FieldView& field, const TensorTargets& targets) {
     for (std::size_t r = lo; r < hi; ++r) {
       product_row(field, r, scratch.data(), scratch.data() + w, products);
       eigen_row(products[0], products[1], products[2], w, r * w, targets);
-    }
-  });
-}
-
-// Output rows per group and columns per block of the rolling form: one field's block of the
-// group's smoothed rows stays in the first-level cache while all the group's rows use it.
-constexpr std::size_t group_rows = 16;
-constexpr std::size_t block_cols = 64;
-
-// Each task keeps the horizontally smoothed rows it needs in a ring of `ring_rows` rows (row q
-// in slot q % ring_rows) and recomputes the few rows that a chunk shares with its neighbours.
-void rolling_tensor(const FieldView& field, const std::vector<double>& g, std::size_t radius,
-                    std::size_t ring_rows, const TensorTargets& targets) {
-  const std::size_t w = field.width;
-  const std::size_t h = field.height;
-  // Ring rows an odd number of cache lines apart: with a power-of-two width the rows read
-  // together would otherwise compete for the same few cache sets.
-  std::size_t lines = (w + 7) / 8;
-  if (lines % 2 == 0) ++lines;
-  const std::size_t pitch = lines * 8;
-  // Chunks of several ring lengths keep the rows recomputed at chunk edges a small share.
-  RowChunks chunks(h, std::max(row_grain(w), 4 * ring_rows));
-  parallel_for(0, chunks.tasks(), 1, [&](std::size_t, std::size_t) {
-    std::vector<double> ring(3 * ring_rows * pitch);
-    std::vector<double> scratch(5 * w);
-    std::vector<double> smoothed(3 * group_rows * block_cols);  // [field][row of group][column]
-    // rows[(f * group_rows + i) * ring_rows + j]: row j of the vertical sum of output row
-    // r0 + i in field f, set once per group rather than once per block of columns.
-    std::vector<const double*> rows(3 * group_rows * ring_rows);
-    auto slot = [&](std::size_t f, std::size_t q) {
-      return ring.data() + (f * ring_rows + q % ring_rows) * pitch;
-    };
-    // Output rows [r0, r1) of one group, once the ring holds every row they reach.
-    auto vertical_group = [&](std::size_t r0, std::size_t r1) {
-      for (std::size_t f = 0; f < 3; ++f) {
-        for (std::size_t r = r0; r < r1; ++r) {
-          const VerticalSpan span = vertical_span(r, h, radius);
-          const double** list = rows.data() + (f * group_rows + (r - r0)) * ring_rows;
-          const double* first = slot(f, span.first);
-          const double* ring_end = ring.data() + (f + 1) * ring_rows * pitch;
-          for (std::size_t j = 0; j < span.count; ++j) {
-            list[j] = first;
-            first += pitch;
-            if (first == ring_end) first -= ring_rows * pitch;
-          }
-        }
-      }
-      for (std::size_t start = 0; start < w; start += block_cols) {
-        const std::size_t n = std::min(block_cols, w - start);
-        for (std::size_t f = 0; f < 3; ++f) {
-          for (std::size_t r = r0; r < r1; ++r) {
-            const VerticalSpan span = vertical_span(r, h, radius);
-            const double* const* list = rows.data() + (f * group_rows + (r - r0)) * ring_rows;
-            double* out = smoothed.data() + (f * group_rows + (r - r0)) * block_cols;
-            blur_column_vertical(list, out, start, n, g.data() + span.k_lo, span.count);
-          }
-        }
-        for (std::size_t r = r0; r < r1; ++r) {
-          const double* s = smoothed.data() + (r - r0) * block_cols;
-          eigen_row(s, s + group_rows * block_cols, s + 2 * group_rows * block_cols, n,
-                    r * w + start, targets);
-        }
-      }
-    };
-    for (std::size_t lo = 0, hi = 0; chunks.take(lo, hi);) {
-      std::size_t next = lo < radius ? 0 : lo - radius;  // first row not yet smoothed
-      for (std::size_t r0 = lo; r0 < hi; r0 += group_rows) {
-        const std::size_t r1 = std::min(hi, r0 + group_rows);
-        for (const std::size_t last = std::min(h - 1, r1 - 1 + radius); next <= last; ++next) {
-          double* const out[3] = {slot(0, next), slot(1, next), slot(2, next)};
-          across_row(field, next, g, radius, scratch.data(), out);
-        }
-        vertical_group(r0, r1);
-      }
     }
   });
 }
@@ -196,27 +76,64 @@ double* const* TensorWorkspace::smoothed(std::size_t area) {
   return pointers_;
 }
 
+void structure_tensors_into(const FieldView& field, std::span<const double> sigmas,
+                            std::span<const TensorTargets> targets, TensorWorkspace& workspace) {
+  if (sigmas.empty()) return;
+  check_row_chunks(field.width);
+  const std::size_t h = field.height;
+  // Kernels first, in the order of the scales, so that one that cannot be held fails before
+  // any work is done.
+  std::vector<std::vector<double>> kernels(sigmas.size());
+  std::vector<std::size_t> radii(sigmas.size(), 0);
+  for (std::size_t s = 0; s < sigmas.size(); ++s) {
+    if (skips_smoothing(sigmas[s])) continue;
+    radii[s] = gaussian_radius(sigmas[s]);
+    kernels[s] = gaussian_kernel(sigmas[s], radii[s]);
+  }
+  if (h == 0) return;
+  const std::size_t threads = pool_thread_count();
+  // Scales share a rolling pass while all their rings, on every task, stay within the size
+  // of one intermediate field; a wider kernel relative to the image takes the two-pass form.
+  std::vector<RollingScale> batch;
+  std::size_t reach = 0;
+  auto flush = [&] {
+    rolling_tensors(field, batch, reach);
+    batch.clear();
+    reach = 0;
+  };
+  auto ring_total = [&](std::size_t with_reach) {
+    std::size_t rows = 0;
+    for (const RollingScale& scale : batch) rows += rolling_ring_rows(scale.radius, with_reach, h);
+    return rows;
+  };
+  for (std::size_t s = 0; s < sigmas.size(); ++s) {
+    if (skips_smoothing(sigmas[s])) {
+      unsmoothed_tensor(field, targets[s]);
+      continue;
+    }
+    const std::size_t radius = radii[s];
+    if (rolling_ring_rows(radius, radius, h) * threads > h) {
+      two_pass_tensor(field, kernels[s], radius, targets[s], workspace);
+      continue;
+    }
+    const std::size_t wider = std::max(reach, radius);
+    batch.push_back({&kernels[s], radius, targets[s]});
+    if (batch.size() > 1 && ring_total(wider) * threads > h) {
+      batch.pop_back();
+      flush();
+      batch.push_back({&kernels[s], radius, targets[s]});
+      reach = radius;
+    } else {
+      reach = wider;
+    }
+  }
+  if (!batch.empty()) flush();
+}
+
 void structure_tensor_into(const FieldView& field, double sigma, const TensorTargets& targets,
                            TensorWorkspace& workspace) {
-  check_row_chunks(field.width);
-  if (skips_smoothing(sigma)) {
-    unsmoothed_tensor(field, targets);
-    return;
-  }
-  const std::size_t radius = gaussian_radius(sigma);
-  const std::vector<double> g = gaussian_kernel(sigma, radius);
-  const std::size_t h = field.height;
-  if (h == 0) return;
-  // The kernel has been allocated, so 2R + 1 fits. A group of output rows needs 2R + group
-  // smoothed rows at most.
-  const std::size_t ring_rows = std::min(2 * radius + group_rows, h);
-  // Rolling rings cost ring_rows rows per running task; past the size of the whole
-  // intermediate field the two-pass form is leaner.
-  if (ring_rows * pool_thread_count() <= h) {
-    rolling_tensor(field, g, radius, ring_rows, targets);
-  } else {
-    two_pass_tensor(field, g, radius, targets, workspace);
-  }
+  structure_tensors_into(field, std::span<const double>(&sigma, 1),
+                         std::span<const TensorTargets>(&targets, 1), workspace);
 }
 
 StructureTensorResult structure_tensor(const ImageField& field, double sigma) {

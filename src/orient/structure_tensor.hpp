@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstddef>
+#include <span>
 
 #include "core/field.hpp"
 #include "orient/buffer.hpp"
@@ -73,6 +74,13 @@ class TensorWorkspace {
 /// failure "chunk_size must not be zero".
 void structure_tensor_into(const FieldView& field, double sigma, const TensorTargets& targets,
                            TensorWorkspace& workspace);
+
+/// The structure tensor of `field` at every scale of `sigmas`, scale s written into
+/// targets[s], each exactly as `structure_tensor_into` gives it alone. Scales that fit share
+/// one pass over the image (each row's gradient and products are computed once). Width 0 with
+/// at least one scale is the internal failure "chunk_size must not be zero".
+void structure_tensors_into(const FieldView& field, std::span<const double> sigmas,
+                            std::span<const TensorTargets> targets, TensorWorkspace& workspace);
 
 /// The full result record of the structure tensor at scale `sigma`.
 StructureTensorResult structure_tensor(const ImageField& field, double sigma);

@@ -112,11 +112,17 @@ Ref compute_multiscale_structure_tensor(PyObject* const* args) {
   Buffer copy;
   const orient::FieldView field = image_field(args[0], image, copy);
 
+  if (!sigmas.empty()) orient::check_row_chunks(cols);
   std::vector<OrientationMaps> scales;
-  scales.reserve(sigmas.size());
+  std::vector<orient::TensorTargets> targets;
+  for (std::size_t s = 0; s < sigmas.size(); ++s) {
+    const std::size_t area = checked_area(cols, rows);
+    scales.push_back({Buffer::uninitialized(area), Buffer::uninitialized(area)});
+    targets.push_back({scales.back().theta.data(), scales.back().coherence.data()});
+  }
   {
-    orient::TensorWorkspace workspace;  // shared by the scales, released before the maps
-    for (const double sigma : sigmas) scales.push_back(orientation_maps(field, sigma, workspace));
+    orient::TensorWorkspace workspace;  // released before the maps are built
+    orient::structure_tensors_into(field, sigmas, targets, workspace);
   }
   // No scale at all: every pixel keeps the "no scale wins" values, sigma 0.0 and
   // coherence -1.0, so the maps still have the image's shape.

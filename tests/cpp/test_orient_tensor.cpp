@@ -146,19 +146,36 @@ TEST(StructureTensor, WidthZeroAndHeightZero) {
 // ---- Multiscale ------------------------------------------------------------------------
 
 TEST(Multiscale, EachScaleAsOnItsOwn) {
-  const ImageField field = random_field(40, 50, 8);
-  const double sigmas[] = {1.0, 2.0, 1.0};
+  // Unsmoothed, shared rolling passes (split into several batches here), a two-pass scale
+  // and a repeated scale: each must equal the single-scale result in every field.
+  const ImageField field = random_field(40, 300, 8);
+  const double sigmas[] = {1.0, 0.3, 4.0, 2.0, 60.0, 1.0, 9.0};
   const MultiscaleResult result = multiscale_structure_tensor(field, sigmas);
-  ASSERT_EQ(result.scales.size(), 3u);
-  EXPECT_EQ(result.scales[1].first, 2.0);
-  EXPECT_TRUE(same_bits(result.scales[1].second.theta.data, structure_tensor(field, 2.0).theta.data));
+  ASSERT_EQ(result.scales.size(), 7u);
+  for (std::size_t s = 0; s < 7; ++s) {
+    EXPECT_EQ(result.scales[s].first, sigmas[s]);
+    const StructureTensorResult alone = structure_tensor(field, sigmas[s]);
+    const StructureTensorResult& got = result.scales[s].second;
+    EXPECT_TRUE(same_bits(got.theta.data, alone.theta.data)) << sigmas[s];
+    EXPECT_TRUE(same_bits(got.coherence.data, alone.coherence.data)) << sigmas[s];
+    EXPECT_TRUE(same_bits(got.lambda1.data, alone.lambda1.data)) << sigmas[s];
+    EXPECT_TRUE(same_bits(got.lambda2.data, alone.lambda2.data)) << sigmas[s];
+  }
   const auto [best_sigma, best] = optimal_scale_map(result.scales);
   for (std::size_t i = 0; i < best.data.size(); ++i) {
-    const double c1 = result.scales[0].second.coherence.data[i];
-    const double c2 = result.scales[1].second.coherence.data[i];
-    EXPECT_EQ(best.data[i], c2 > c1 ? c2 : c1);
-    EXPECT_EQ(best_sigma.data[i], c2 > c1 ? 2.0 : 1.0);  // the repeated 1.0 never wins a tie
+    double expected = -1.0, expected_sigma = 0.0;
+    for (const auto& [sigma, tensor] : result.scales) {
+      if (tensor.coherence.data[i] > expected) {
+        expected = tensor.coherence.data[i];
+        expected_sigma = sigma;
+      }
+    }
+    EXPECT_EQ(best.data[i], expected);
+    EXPECT_EQ(best_sigma.data[i], expected_sigma);
   }
+  EXPECT_EQ(panic_text([] { (void)multiscale_structure_tensor(ImageField::zeros(0, 2), std::vector<double>{1.0}); }),
+            "chunk_size must not be zero");
+  EXPECT_TRUE(multiscale_structure_tensor(ImageField::zeros(0, 2), {}).scales.empty());
 }
 
 TEST(Multiscale, OptimalScaleMapRules) {
