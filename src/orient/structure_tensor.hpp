@@ -47,8 +47,8 @@ inline TensorEigen tensor_eigen(double a, double b, double c) {
   return {theta, coherence, lambda1, lambda2};
 }
 
-/// Where the per-pixel results go: arrays of width * height values; null lambda targets are
-/// not computed.
+/// Where the per-pixel results go: arrays of width * height values; the eigenvalues are
+/// written only when both lambda targets are given.
 struct TensorTargets {
   double* theta = nullptr;
   double* coherence = nullptr;
@@ -56,8 +56,8 @@ struct TensorTargets {
   double* lambda2 = nullptr;
 };
 
-/// The horizontally smoothed products between the two blur passes, kept so that several
-/// scales of one image reuse the same memory.
+/// The horizontally smoothed products of the two-pass form (kernels wide compared with the
+/// image), kept so that several scales of one image reuse the same memory.
 class TensorWorkspace {
  public:
   /// Three blocks of `area` values (allocated on first use or when the area grows).
