@@ -92,7 +92,8 @@ def child(task, n, repeats):
     if task == "single":
         call = lambda: _native.compute_structure_tensor(image, 2.0)  # noqa: E731
     else:
-        call = lambda: _native.compute_multiscale_structure_tensor(image, [1.0, 2.0, 3.0, 4.0])  # noqa: E731
+        scales = [1.0, 2.0, 3.0, 4.0]
+        call = lambda: _native.compute_multiscale_structure_tensor(image, scales)  # noqa: E731
     call()  # warm the pool and the allocator
     seconds, cpu = timed(repeats, call)
     # peak extra memory of one call, results included, in image-sized float64 buffers
@@ -172,29 +173,37 @@ def main():
         one = {"seconds": min(r["seconds"] for r in runs["one"])}
         two = {"seconds": min(r["seconds"] for r in runs["two"])}
         ns = default["seconds"] * 1e9 / image.size
+        cpu_ns = default["cpu"] * 1e9 / image.size
         print(f"  {n}x{n}: tazmir wall {default['seconds'] * 1e3:7.1f} ms ({ns:5.1f} ns/pixel), "
-              f"cpu {default['cpu'] * 1e3:7.1f} ms ({default['cpu'] * 1e9 / image.size:5.1f} ns/pixel)")
+              f"cpu {default['cpu'] * 1e3:7.1f} ms ({cpu_ns:5.1f} ns/pixel)")
         print(f"    scikit-image wall {peer * 1e3:7.1f} ms, cpu {peer_cpu * 1e3:7.1f} ms -> "
-              f"{peer / default['seconds']:5.1f}x faster (wall), {peer_cpu / default['cpu']:5.1f}x less processor time")
-        print(f"    1 thread wall {one['seconds'] * 1e3:6.1f} ms, 2 threads wall {two['seconds'] * 1e3:6.1f} ms "
+              f"{peer / default['seconds']:5.1f}x faster (wall), "
+              f"{peer_cpu / default['cpu']:5.1f}x less processor time")
+        print(f"    1 thread wall {one['seconds'] * 1e3:6.1f} ms, "
+              f"2 threads wall {two['seconds'] * 1e3:6.1f} ms "
               f"-> {one['seconds'] / two['seconds']:4.2f}x")
         print(f"    peak extra memory {default['extra_buffers']:.1f} image-sized float64 buffers "
               f"(results included; a C-ordered image is read in place)")
     print("compute_multiscale_structure_tensor, scales [1, 2, 3, 4], 2048x2048")
-    pairs = [(run_child("single", 2048, repeats), run_child("multi", 2048, 2)) for _ in range(rounds)]
+    pairs = [
+        (run_child("single", 2048, repeats), run_child("multi", 2048, 2)) for _ in range(rounds)
+    ]
     single = {k: min(p[0][k] for p in pairs) for k in ("seconds", "cpu")}
     multi = {k: min(p[1][k] for p in pairs) for k in ("seconds", "cpu")}
     multi["extra_buffers"] = max(p[1]["extra_buffers"] for p in pairs)
-    print(f"  wall {multi['seconds'] * 1e3:7.1f} ms = {multi['seconds'] / single['seconds']:4.2f}x one scale "
+    print(f"  wall {multi['seconds'] * 1e3:7.1f} ms = "
+          f"{multi['seconds'] / single['seconds']:4.2f}x one scale "
           f"({single['seconds'] * 1e3:.1f} ms); cpu {multi['cpu'] * 1e3:7.1f} ms = "
           f"{multi['cpu'] / single['cpu']:4.2f}x one scale ({single['cpu'] * 1e3:.1f} ms)")
-    print(f"  peak extra memory {multi['extra_buffers']:.1f} image buffers (ten of them are results)")
+    print(f"  peak extra memory {multi['extra_buffers']:.1f} image buffers "
+          f"(ten of them are results)")
     print("fit_nuclear_ellipses, 2048x2048 int32 mask")
     mask = nuclear_mask()
     peer, peer_cpu = timed(2, lambda: skimage_ellipses(mask))
     ours = run_child("ellipses", 2048, repeats)
     print(f"  {ours['labels']} labels: tazmir wall {ours['seconds'] * 1e3:6.1f} ms, "
-          f"scikit-image regionprops wall {peer * 1e3:7.1f} ms -> {peer / ours['seconds']:5.1f}x faster "
+          f"scikit-image regionprops wall {peer * 1e3:7.1f} ms -> "
+          f"{peer / ours['seconds']:5.1f}x faster "
           f"(cpu {peer_cpu / ours['cpu']:5.1f}x)")
     print(f"load average after: {os.getloadavg()[0]:.2f}")
 

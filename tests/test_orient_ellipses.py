@@ -8,7 +8,16 @@ import pytest
 import _native
 import _orient_reference as ref
 
-KEYS = ["label", "aspect_ratio", "angle", "semi_major", "semi_minor", "centroid_row", "centroid_col"]
+KEYS = [
+    "label",
+    "aspect_ratio",
+    "angle",
+    "semi_major",
+    "semi_minor",
+    "centroid_row",
+    "centroid_col",
+]
+REFUSED = "argument 'nuclear_mask': '{}' object cannot be converted to 'PyArray<T, D>'"
 
 
 def mask_of(shape, blocks):
@@ -32,7 +41,12 @@ def test_keys_in_order_and_types():
 
 @pytest.mark.parametrize(
     "mask",
-    [np.zeros((4, 4), np.int32), np.full((3, 3), -2, np.int32), np.zeros((0, 5), np.int32), np.zeros((5, 0), np.int32)],
+    [
+        np.zeros((4, 4), np.int32),
+        np.full((3, 3), -2, np.int32),
+        np.zeros((0, 5), np.int32),
+        np.zeros((5, 0), np.int32),
+    ],
     ids=["zeros", "negative", "no-rows", "no-columns"],
 )
 def test_nothing_to_fit(mask):
@@ -53,7 +67,8 @@ def test_l_shape():
     ids=["wide", "tall"],
 )
 def test_rectangles(rows, cols, angle):
-    [fit] = _native.fit_nuclear_ellipses(mask_of((12, 12), {3: (slice(1, 1 + rows), slice(1, 1 + cols))}))
+    block = (slice(1, 1 + rows), slice(1, 1 + cols))
+    [fit] = _native.fit_nuclear_ellipses(mask_of((12, 12), {3: block}))
     assert fit["angle"] == angle
     assert fit["semi_major"] == 2 * math.sqrt(8.25)
     assert fit["semi_minor"] == 1.0
@@ -87,7 +102,12 @@ def test_small_and_degenerate_labels_are_left_out(pixels):
 
 
 def test_labels_come_out_ascending():
-    mask = mask_of((9, 9), {7: (slice(0, 2), slice(0, 3)), 2: (slice(3, 5), slice(0, 3)), 5: (slice(6, 9), slice(6, 8))})
+    blocks = {
+        7: (slice(0, 2), slice(0, 3)),
+        2: (slice(3, 5), slice(0, 3)),
+        5: (slice(6, 9), slice(6, 8)),
+    }
+    mask = mask_of((9, 9), blocks)
     assert [fit["label"] for fit in _native.fit_nuclear_ellipses(mask)] == [2, 5, 7]
 
 
@@ -136,10 +156,10 @@ def test_strided_masks_are_read_as_their_logical_rows(view):
 @pytest.mark.parametrize(
     ("mask", "message"),
     [
-        (np.zeros((3, 3), np.int64), "argument 'nuclear_mask': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
-        (np.zeros((3, 3)), "argument 'nuclear_mask': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
-        (np.zeros(3, np.int32), "argument 'nuclear_mask': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
-        ([[1, 1]], "argument 'nuclear_mask': 'list' object cannot be converted to 'PyArray<T, D>'"),
+        (np.zeros((3, 3), np.int64), REFUSED.format("ndarray")),
+        (np.zeros((3, 3)), REFUSED.format("ndarray")),
+        (np.zeros(3, np.int32), REFUSED.format("ndarray")),
+        ([[1, 1]], REFUSED.format("list")),
     ],
     ids=["int64", "float", "one-dimensional", "list"],
 )

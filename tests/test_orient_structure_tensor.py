@@ -142,7 +142,8 @@ def test_read_only_and_misaligned_arrays():
     frozen = image.copy()
     frozen.flags.writeable = False
     raw = bytearray(image.nbytes + 1)
-    misaligned = np.frombuffer(raw, dtype=np.float64, count=image.size, offset=1).reshape(image.shape)
+    misaligned = np.frombuffer(raw, dtype=np.float64, count=image.size, offset=1)
+    misaligned = misaligned.reshape(image.shape)
     misaligned[...] = image
     assert not misaligned.flags.aligned
     for view in (frozen, misaligned):
@@ -183,12 +184,15 @@ def test_non_finite_pixels_stay_local():
     assert ref.same_bits(result["theta"], theta)
 
 
+REFUSED = "argument 'image': '{}' object cannot be converted to 'PyArray<T, D>'"
+
+
 @pytest.mark.parametrize(
     ("image", "message"),
     [
-        (np.zeros((3, 3), dtype=np.float32), "argument 'image': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
-        (np.zeros(4), "argument 'image': 'ndarray' object cannot be converted to 'PyArray<T, D>'"),
-        ([[1.0, 2.0]], "argument 'image': 'list' object cannot be converted to 'PyArray<T, D>'"),
+        (np.zeros((3, 3), dtype=np.float32), REFUSED.format("ndarray")),
+        (np.zeros(4), REFUSED.format("ndarray")),
+        ([[1.0, 2.0]], REFUSED.format("list")),
     ],
     ids=["float32", "one-dimensional", "list"],
 )
@@ -257,9 +261,14 @@ def test_results_do_not_depend_on_the_thread_count():
     digests = set()
     for threads in ("1", "2", "7"):
         env = dict(os.environ, TAZMIR_NUM_THREADS=threads)
-        env["PYTHONPATH"] = os.pathsep.join([os.path.dirname(_native.__file__), env.get("PYTHONPATH", "")])
+        module_dir = os.path.dirname(_native.__file__)
+        env["PYTHONPATH"] = os.pathsep.join([module_dir, env.get("PYTHONPATH", "")])
         out = subprocess.run(
-            [sys.executable, "-c", _THREAD_SCRIPT], env=env, capture_output=True, text=True, check=True
+            [sys.executable, "-c", _THREAD_SCRIPT],
+            env=env,
+            capture_output=True,
+            text=True,
+            check=True,
         )
         digests.add(out.stdout.strip())
     assert len(digests) == 1

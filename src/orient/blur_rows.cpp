@@ -166,7 +166,9 @@ void blur_column_vertical(const double* const* in, double* out, std::size_t firs
 
 void blur_rows_vertical(const ColumnTriple& rows, std::size_t first_col, std::size_t width,
                         const double* g, std::size_t count) {
-  for (int f = 0; f < 3; ++f) blur_column_vertical(rows.in[f], rows.out[f], first_col, width, g, count);
+  for (int f = 0; f < 3; ++f) {
+    blur_column_vertical(rows.in[f], rows.out[f], first_col, width, g, count);
+  }
 }
 
 }  // namespace tazmir::orient

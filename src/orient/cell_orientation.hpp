@@ -20,10 +20,10 @@ struct PixelCoord {
 
 /// The moment ellipse of one nucleus.
 struct NuclearEllipse {
-  double aspect_ratio;                ///< semi_major / semi_minor, at least 1
-  double angle;                       ///< long axis in [0, pi), from the row axis to the column axis
-  double semi_major;                  ///< 2 sqrt(lambda_max), pixels
-  double semi_minor;                  ///< 2 sqrt(lambda_min), pixels
+  double aspect_ratio;  ///< semi_major / semi_minor, at least 1
+  double angle;         ///< long axis in [0, pi), from the row axis towards the column axis
+  double semi_major;    ///< 2 sqrt(lambda_max), pixels
+  double semi_minor;    ///< 2 sqrt(lambda_min), pixels
   std::pair<double, double> centroid;  ///< (mean row, mean column)
 };
 

@@ -20,7 +20,9 @@ namespace tazmir::orient {
 class RowChunks {
  public:
   RowChunks(std::size_t rows, std::size_t chunk)
-      : rows_(rows), chunk_(std::max<std::size_t>(chunk, 1)), count_((rows + chunk_ - 1) / chunk_) {}
+      : rows_(rows),
+        chunk_(std::max<std::size_t>(chunk, 1)),
+        count_((rows + chunk_ - 1) / chunk_) {}
 
   /// Tasks worth starting: one per pool thread, at most one per chunk.
   std::size_t tasks() const { return std::min(count_, pool_thread_count()); }

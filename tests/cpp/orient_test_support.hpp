@@ -30,7 +30,8 @@ inline ImageField random_field(std::size_t w, std::size_t h, unsigned seed) {
   return ImageField(std::move(data), w, h);
 }
 
-inline ImageField from_function(std::size_t w, std::size_t h, double (*f)(std::size_t, std::size_t)) {
+inline ImageField from_function(std::size_t w, std::size_t h,
+                                double (*f)(std::size_t, std::size_t)) {
   ImageField field = ImageField::zeros(w, h);
   for (std::size_t r = 0; r < h; ++r) {
     for (std::size_t c = 0; c < w; ++c) field.data[r * w + c] = f(r, c);

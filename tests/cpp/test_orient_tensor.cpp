@@ -173,7 +173,10 @@ TEST(Multiscale, EachScaleAsOnItsOwn) {
     EXPECT_EQ(best.data[i], expected);
     EXPECT_EQ(best_sigma.data[i], expected_sigma);
   }
-  EXPECT_EQ(panic_text([] { (void)multiscale_structure_tensor(ImageField::zeros(0, 2), std::vector<double>{1.0}); }),
+  const std::vector<double> one_scale = {1.0};
+  EXPECT_EQ(panic_text([&] {
+              (void)multiscale_structure_tensor(ImageField::zeros(0, 2), one_scale);
+            }),
             "chunk_size must not be zero");
   EXPECT_TRUE(multiscale_structure_tensor(ImageField::zeros(0, 2), {}).scales.empty());
 }
