@@ -152,8 +152,12 @@ Ref compute_multiscale_structure_tensor(PyObject* const* args) {
 
 Ref fit_nuclear_ellipses(PyObject* const* args) {
   const Array2DI32 mask = to_array2d_i32(args[0], "nuclear_mask");
+  // The owned copy also turns an enormous zero-strided view into a MemoryError up front
+  // instead of an endless scan of its logical pixels.
+  const std::vector<std::int32_t> labels = mask.to_row_major();
+  const std::size_t cols = mask.cols();
   const std::vector<orient::LabelledEllipse> fits = orient::fit_nuclear_ellipses(
-      mask.rows(), mask.cols(), [&](std::size_t r, std::size_t c) { return mask.at(r, c); });
+      mask.rows(), cols, [&](std::size_t r, std::size_t c) { return labels[r * cols + c]; });
   ListBuilder result;
   for (const orient::LabelledEllipse& fit : fits) {
     const orient::NuclearEllipse& e = fit.ellipse;
