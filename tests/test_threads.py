@@ -1,0 +1,93 @@
+"""The worker pool seen from Python: thread-count independence, fork safety, and failures."""
+
+import hashlib
+import multiprocessing
+import threading
+
+import numpy as np
+import pytest
+
+import _native
+from conftest import run_python
+
+DIGEST_SCRIPT = """
+import hashlib
+import numpy as np
+import _native
+image = np.random.default_rng(5).random((97, 131))
+out = _native.compute_structure_tensor(image, 2.5)
+multi = _native.compute_multiscale_structure_tensor(image, [1.0, 3.0])
+digest = hashlib.sha256()
+for array in (out["theta"], out["coherence"], multi["optimal_sigma"], multi["max_coherence"]):
+    digest.update(np.ascontiguousarray(array).tobytes())
+print(digest.hexdigest())
+"""
+
+
+def test_results_do_not_depend_on_the_thread_count():
+    digests = set()
+    for threads in ("1", "2", "7"):
+        result = run_python(DIGEST_SCRIPT, TAZMIR_NUM_THREADS=threads)
+        assert result.returncode == 0, result.stderr
+        digests.add(result.stdout.strip())
+    assert len(digests) == 1
+
+
+@pytest.mark.parametrize("value", ["0", "-3", "many", ""])
+def test_invalid_thread_counts_fall_back_to_the_processor_count(value):
+    result = run_python(DIGEST_SCRIPT, TAZMIR_NUM_THREADS=value)
+    assert result.returncode == 0, result.stderr
+    reference = run_python(DIGEST_SCRIPT, TAZMIR_NUM_THREADS="1")
+    assert result.stdout == reference.stdout
+
+
+def _child_digest(seed: int) -> str:
+    image = np.random.default_rng(seed).random((64, 80))
+    out = _native.compute_structure_tensor(image, 2.0)
+    return hashlib.sha256(out["theta"].tobytes() + out["coherence"].tobytes()).hexdigest()
+
+
+@pytest.mark.parametrize("method", ["fork", "spawn"])
+def test_child_processes_compute_after_the_parent(method):
+    expected = [_child_digest(seed) for seed in range(4)]  # the parent's pool is now running
+    context = multiprocessing.get_context(method)
+    with context.Pool(2) as pool:
+        assert pool.map(_child_digest, range(4)) == expected
+
+
+def test_concurrent_python_threads_match_serial_calls():
+    images = [np.random.default_rng(i).random((40, 50)) for i in range(8)]
+    expected = [_native.compute_structure_tensor(image, 1.5)["theta"] for image in images]
+    barrier = threading.Barrier(len(images))
+    results = [None] * len(images)
+
+    def work(index):
+        barrier.wait()
+        for _ in range(5):
+            results[index] = _native.compute_structure_tensor(images[index], 1.5)["theta"]
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(len(images))]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for got, want in zip(results, expected):
+        assert np.array_equal(got, want)
+
+
+def test_internal_failure_is_reported_on_stderr_and_raised():
+    result = run_python(
+        """
+        import numpy as np
+        import _native
+        try:
+            _native.compute_structure_tensor(np.zeros((3, 0)), 1.0)
+        except _native.PanicException as error:
+            print(repr(error.args))
+        """,
+        TAZMIR_NUM_THREADS="2",
+    )
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.strip() == "('chunk_size must not be zero',)"
+    assert "panicked at src/" in result.stderr
+    assert "chunk_size must not be zero" in result.stderr
