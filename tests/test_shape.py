@@ -1,6 +1,4 @@
-"""analyze_shape values: closed forms, thresholds, duplicates, the literal reference."""
-
-from __future__ import annotations
+"""analyze_shape and analyze_shapes_batch: known outlines, failures, layouts and batches."""
 
 import math
 
@@ -10,156 +8,151 @@ import pytest
 import _native
 from _native import PanicException
 
-import shape_reference as ref
-from shape_reference import (
-    COLLINEAR,
-    L_HEXAGON,
-    SCALARS,
-    UNIT_SQUARE,
-    regular_polygon,
-)
+KEYS = ["area", "perimeter", "elongation", "elongation_angle", "shape_index", "convexity",
+        "shape_katic", "fourier_spectrum"]
+COLLINEAR = "called `Result::unwrap()` on an `Err` value: ContourTooShort { n: 2, min: 3 }"
+NAN_ANGLE = "called `Option::unwrap()` on a `None` value"
+INDEX = "ndarray: index out of bounds"
+NOT_ARRAY = "argument 'contours': '{}' object cannot be converted to 'PyArray<T, D>'"
+SQUARE = [[0, 0], [1, 0], [1, 1], [0, 1]]
+L_HEXAGON = [[0, 0], [2, 0], [2, 1], [1, 1], [1, 2], [0, 2]]
+SPLIT_3X1 = [[0, 0], [1, 0], [2, 0], [3, 0], [3, 1], [0, 1]]
 
 
 def analyze(points) -> dict:
     return _native.analyze_shape(np.asarray(points, dtype=np.float64))
 
 
-# ---------------------------------------------------------------------------------------
-# Closed-form values
+def regular_polygon(n: int, radius: float = 1.0, phase: float = 0.0) -> np.ndarray:
+    t = phase + 2.0 * np.pi * np.arange(n) / n
+    return np.column_stack([radius * np.cos(t), radius * np.sin(t)])
 
 
-@pytest.mark.parametrize(
-    ("a", "b"),
-    [(10.0, 1.0), (1.0, 10.0), (3.0, 2.0), (2.0, 2.0), (0.5, 4.0)],
-    ids=["10x1", "1x10", "3x2", "square", "0.5x4"],
-)
-def test_rectangle(a, b):
-    result = analyze([[0, 0], [a, 0], [a, b], [0, b]])
-    # Long edges along x have normals along y, so W = diag(b, a).
-    expected_angle = math.pi / 2 if a > b else 0.0
-    anisotropy = abs(a - b) / (a + b)
-    assert result["area"] == a * b
-    assert result["perimeter"] == 2 * (a + b)
-    assert result["elongation"] == pytest.approx(anisotropy, abs=1e-15)
-    assert result["elongation_angle"] == expected_angle
-    assert result["shape_index"] == pytest.approx(2 * (a + b) / math.sqrt(a * b), rel=1e-15)
-    assert result["convexity"] == 1.0
-    np.testing.assert_allclose(
-        result["shape_katic"], [0, anisotropy, 1, anisotropy], atol=1e-15, rtol=1e-15
-    )
+def assert_same(a: dict, b: dict) -> None:
+    """Both results have the eight keys in order and fresh arrays, and agree to the bit."""
+    assert list(a) == list(b) == KEYS and all(type(a[key]) is float for key in KEYS[:6])
+    assert all(a[k].dtype == np.float64 and a[k].flags.owndata for k in KEYS[6:])
+    for key in KEYS:
+        np.testing.assert_array_equal(a[key], b[key], err_msg=key)
 
 
-
-@pytest.mark.parametrize(
-    ("n", "katic", "fourier"),
-    [
-        (3, [0, 0, 0, 1], [0, 0, 1, 0, 1]),
-        (4, [0, 0, 1, 0], [0, 0, 0, 1, 0]),
-        (6, [0, 0, 0, 1], [0, 0, 0, 0, 1]),
-        (8, [0, 0, 0, 0], [0, 0, 0, 0, 0]),
-        (12, [0, 0, 0, 0], [0, 0, 0, 0, 0]),
-    ],
-    ids=["triangle", "square", "hexagon", "octagon", "dodecagon"],
-)
-def test_regular_polygon(n, katic, fourier):
-    # Edge directions are multiples of 2pi/n, so q_k = 1 exactly when n divides k; the
-    # corners sample r(phi) n times, so a_m / a_0 = 1 exactly when n divides m.
-    result = analyze(regular_polygon(n, radius=2.5, phase=0.3))
-    assert result["shape_index"] == pytest.approx(2 * math.sqrt(n * math.tan(math.pi / n)))
-    assert result["convexity"] == pytest.approx(1.0, abs=1e-14)
-    assert result["elongation"] == pytest.approx(0.0, abs=1e-14)
-    np.testing.assert_allclose(result["shape_katic"], katic, atol=1e-14)
-    np.testing.assert_allclose(result["fourier_spectrum"], fourier, atol=1e-14)
+def near(values, tolerance: float = 1e-15):
+    return pytest.approx(values, abs=tolerance)
 
 
-
-def test_finely_sampled_circle():
-    result = analyze(regular_polygon(2000, radius=3.0))
-    assert result["shape_index"] == pytest.approx(2 * math.sqrt(math.pi), rel=1e-5)
-    assert result["elongation"] == pytest.approx(0.0, abs=1e-12)
-    np.testing.assert_allclose(result["fourier_spectrum"], 0.0, atol=1e-12)
-    np.testing.assert_allclose(result["shape_katic"], 0.0, atol=1e-12)
-
-
-@pytest.mark.parametrize("winding", [1, -1], ids=["ccw", "cw"])
-def test_l_shaped_hexagon_convexity(winding):
-    result = analyze(L_HEXAGON[::winding])
-    assert result["area"] == 3.0
-    assert result["convexity"] == 3.0 / 3.5
+def rectangle(a: float, b: float) -> tuple:
+    # Edges along x have normals along y, so W = diag(b, a): the axis is pi/2 when a > b.
+    q = abs(a - b) / (a + b)
+    return [[0, 0], [a, 0], [a, b], [0, b]], dict(
+        area=a * b, perimeter=2 * (a + b), elongation=q, elongation_angle=math.pi / 2 * (a > b),
+        shape_index=2 * (a + b) / math.sqrt(a * b), convexity=1.0, shape_katic=near([0, q, 1, q]))
 
 
-@pytest.mark.parametrize("winding", [1, -1], ids=["ccw", "cw"])
-def test_hull_keeps_the_far_corner_of_a_collinear_edge(winding):
-    outline = [(0, 0), (1, 0), (2, 0), (3, 0), (3, 1), (0, 1)]
-    assert analyze(outline[::winding])["convexity"] == 1.0
+def regular(n: int, katic: list, fourier: list) -> tuple:
+    # Edge directions are multiples of 2pi/n, so q_k = 1 exactly when n divides k; the n
+    # corners sample r(phi), so a_m / a_0 = 1 exactly when n divides m.
+    return regular_polygon(n, radius=2.5, phase=0.3), dict(
+        shape_index=pytest.approx(2 * math.sqrt(n * math.tan(math.pi / n))),
+        convexity=near(1, 1e-14), elongation=near(0, 1e-12),
+        shape_katic=near(katic, 1e-12), fourier_spectrum=near(fourier, 1e-12))
 
 
-def test_area_below_threshold_gives_zero_shape_index_and_convexity():
-    result = analyze([[0, 0], [1, 0], [0, 2e-16]])
-    assert result["area"] == pytest.approx(1e-16)
-    assert result["shape_index"] == 0.0
-    assert result["convexity"] == 0.0
+KNOWN = {
+    "unit_square": (SQUARE, dict(
+        area=1.0, perimeter=4.0, elongation=0.0, elongation_angle=0.0, shape_index=4.0,
+        convexity=1.0, shape_katic=near([0, 0, 1, 0]), fourier_spectrum=near([0, 0, 0, 1, 0]))),
+    "rectangle_10x1": rectangle(10.0, 1.0),
+    "rectangle_1x10": rectangle(1.0, 10.0),
+    "l_hexagon_ccw": (L_HEXAGON, dict(area=3.0, convexity=3 / 3.5)),
+    "l_hexagon_cw": (L_HEXAGON[::-1], dict(area=3.0, convexity=3 / 3.5)),
+    # The hull keeps the far corner (3, 0) of the split bottom edge either way round.
+    "split_edge_ccw": (SPLIT_3X1, dict(area=3.0, convexity=1.0)),
+    "split_edge_cw": (SPLIT_3X1[::-1], dict(area=3.0, convexity=1.0)),
+    "triangle": regular(3, [0, 0, 0, 1], [0, 0, 1, 0, 1]),
+    "square": regular(4, [0, 0, 1, 0], [0, 0, 0, 1, 0]),
+    "hexagon": regular(6, [0, 0, 0, 1], [0, 0, 0, 0, 1]),
+    "circle": regular(2000, [0, 0, 0, 0], [0, 0, 0, 0, 0]),
+    "area_1e-16": ([[0, 0], [1, 0], [0, 2e-16]], dict(area=1e-16, shape_index=0, convexity=0)),
+    "edges_below_1e-15": ([[0, 0], [1e-16, 0], [0, 1e-16]], dict(
+        elongation=0.0, elongation_angle=0.0, shape_katic=[0.0] * 4, fourier_spectrum=[0.0] * 5)),
+}
 
 
-def test_all_edges_below_threshold_give_zero_spectra():
-    result = analyze([[0, 0], [1e-16, 0], [0, 1e-16]])
-    np.testing.assert_array_equal(result["shape_katic"], np.zeros(4))
-    np.testing.assert_array_equal(result["fourier_spectrum"], np.zeros(5))
-    assert result["elongation"] == 0.0
-    assert result["elongation_angle"] == 0.0
+@pytest.mark.parametrize(("points", "expected"), KNOWN.values(), ids=KNOWN.keys())
+def test_known_outline(points, expected):
+    result = analyze(points)
+    for key, value in expected.items():
+        assert np.all(result[key] == value), (key, result[key])
 
 
-
-def test_duplicate_vertices_change_no_descriptor_but_the_fourier_samples():
-    outline = np.array(L_HEXAGON, dtype=np.float64)
-    doubled = np.repeat(outline, [1, 2, 1, 1, 3, 1], axis=0)
-    plain, repeated = _native.analyze_shape(outline), _native.analyze_shape(doubled)
-    for key in SCALARS:
-        assert repeated[key] == pytest.approx(plain[key], abs=1e-15), key
-    np.testing.assert_allclose(repeated["shape_katic"], plain["shape_katic"], atol=1e-15)
-    # Every vertex is a sample of r(phi), so a repeated one weighs twice.
-    assert not np.allclose(repeated["fourier_spectrum"], plain["fourier_spectrum"])
+def unaligned(xy: np.ndarray) -> np.ndarray:
+    out = np.ndarray(xy.shape, np.float64, np.zeros(xy.size * 8 + 1, np.uint8), offset=1)
+    out[...] = xy
+    return out
 
 
-
-def test_extra_vertices_on_a_straight_edge_change_only_the_fourier_spectrum():
-    square = analyze(UNIT_SQUARE)
-    split = analyze([[0, 0], [0.5, 0], [1, 0], [1, 1], [0, 1]])
-    assert split["convexity"] == 1.0
-    assert split["area"] == square["area"] and split["perimeter"] == square["perimeter"]
-    np.testing.assert_allclose(split["shape_katic"], square["shape_katic"], atol=1e-15)
-    assert not np.allclose(split["fourier_spectrum"], square["fourier_spectrum"])
+LAYOUTS = {
+    "fortran": np.asfortranarray,
+    "column_slice_of_4": lambda xy: np.column_stack([xy[:, :1], xy, xy * np.nan])[:, 1:],
+    "negative_strides": lambda xy: xy[::-1, ::-1],
+    "unaligned": unaligned,
+}
 
 
-def assert_matches_reference(xy: np.ndarray) -> None:
-    v = ref.vertices(xy)
-    try:
-        expected_convexity = ref.convexity(v)
-    except ValueError:  # all on one line
-        with pytest.raises(PanicException) as info:
-            _native.analyze_shape(xy)
-        assert info.value.args == (COLLINEAR,)
-        return
-    result = _native.analyze_shape(xy)
-    assert result["area"] == ref.area(v)
-    assert result["perimeter"] == ref.perimeter(v)
-    assert result["shape_index"] == ref.shape_index(v)
-    assert result["convexity"] == expected_convexity
-    assert result["shape_katic"].tolist() == ref.katic(v)
-    assert result["fourier_spectrum"].tolist() == ref.fourier(v)
+@pytest.mark.parametrize("make", LAYOUTS.values(), ids=LAYOUTS.keys())
+def test_layout_gives_the_result_of_a_c_ordered_copy_of_two_columns(make):
+    view = make(regular_polygon(9, radius=2.0) * [1.0, 0.4] + [3.0, -1.0])
+    before = view.copy()
+    assert_same(_native.analyze_shape(contour_xy=view), analyze(view[:, :2].copy()))
+    np.testing.assert_array_equal(view, before)
 
 
-def test_matches_the_literal_reference_bit_for_bit():
-    rng = np.random.default_rng(2026)
-    for n in [*rng.integers(3, 40, size=40), 300, 1000]:  # long ones take the general sort
-        xy = rng.normal(scale=rng.uniform(0.1, 50.0), size=(n, 2)) + rng.uniform(-100, 100, 2)
-        assert_matches_reference(xy)
+FAILURES = {
+    "no_rows": (np.zeros((0, 2)), ValueError, "contour has 0 points, need at least 3"),
+    "two_rows": (np.zeros((2, 2)), ValueError, "contour has 2 points, need at least 3"),
+    "no_rows_one_column": (np.zeros((0, 1)), ValueError, "contour has 0 points, need at least 3"),
+    # The first vertex is read before the rows are counted.
+    "two_rows_one_column": (np.zeros((2, 1)), PanicException, INDEX),
+    "diagonal_line": ([[0, 0], [1, 1], [2, 2]], PanicException, COLLINEAR),
+    "vertical_unsorted": ([[0, 5], [0, 1], [0, 3], [0, -2]], PanicException, COLLINEAR),
+    "nan_y": ([[0, 0], [1, np.nan], [2, 3]], PanicException, NAN_ANGLE),
+    "nan_pivot_x": ([[np.nan, 0], [1, 0], [0, 1]], PanicException, NAN_ANGLE),
+}
 
 
-def test_ties_in_angle_and_distance_follow_the_reference():
-    # Small integer grids: repeated points, equal angles and equal distances from the pivot.
-    rng = np.random.default_rng(7)
-    for n in rng.integers(3, 30, size=60):
-        assert_matches_reference(rng.integers(0, 4, size=(n, 2)).astype(np.float64))
+@pytest.mark.parametrize(("points", "error", "message"), FAILURES.values(), ids=FAILURES.keys())
+def test_failure(points, error, message):
+    with pytest.raises(error) as info:
+        analyze(points)
+    assert type(info.value) is error and info.value.args == (message,)
 
 
+def test_batch_equals_single_calls_in_order():
+    rng = np.random.default_rng(11)
+    contours = [rng.normal(size=(int(rng.integers(3, 20)), 2)) for _ in range(8)]
+    stack = np.stack([regular_polygon(6, r) * [1.0, s] for r, s in [(1, 1), (2, 3), (5, 0.2)]])
+    for batch in (contours, tuple(contours), stack):  # a (k, n, 2) array is k contours
+        results = _native.analyze_shapes_batch(contours=batch)
+        assert type(results) is list and len(results) == len(batch)
+        for xy, result in zip(batch, results):
+            assert_same(result, _native.analyze_shape(xy))
+    assert _native.analyze_shapes_batch([]) == [] == _native.analyze_shapes_batch(())
+
+
+VALID, TWO_ROWS = np.array(SQUARE, float), np.zeros((2, 2))
+LINE = np.array([[0, 0], [1, 1], [2, 2]], float)
+BATCH_FAILURES = {
+    "short_after_valid": ([VALID, TWO_ROWS], ValueError, "contour has 2 points, need at least 3"),
+    "first_failure_wins": ([VALID, LINE, TWO_ROWS], PanicException, COLLINEAR),
+    # Every item is converted before any is analysed: the bad ones in front never fail.
+    "list_item_last": ([LINE, SQUARE], TypeError, NOT_ARRAY.format("list")),
+    "float32_last": ([TWO_ROWS, VALID.astype(np.float32)], TypeError, NOT_ARRAY.format("ndarray")),
+}
+
+
+@pytest.mark.parametrize(("contours", "error", "message"), BATCH_FAILURES.values(),
+                         ids=BATCH_FAILURES.keys())
+def test_batch_failure(contours, error, message):
+    with pytest.raises(error) as info:
+        _native.analyze_shapes_batch(contours)
+    assert type(info.value) is error and str(info.value) == message
