@@ -1,0 +1,80 @@
+// The ChaCha block function, reduced-round capable, one block (scalar) or four at once.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace tazmir::stats {
+
+using ChaChaState = std::array<std::uint32_t, 16>;
+
+/// "expand 32-byte k" as four little-endian words (state words 0..3).
+inline constexpr std::uint32_t chacha_constants[4] = {0x61707865u, 0x3320646eu, 0x79622d32u,
+                                                      0x6b206574u};
+
+namespace detail {
+constexpr std::uint32_t rotl32(std::uint32_t value, int bits) noexcept {
+  return (value << bits) | (value >> (32 - bits));
+}
+
+constexpr void quarter_round(ChaChaState& s, int a, int b, int c, int d) noexcept {
+  s[a] += s[b]; s[d] ^= s[a]; s[d] = rotl32(s[d], 16);
+  s[c] += s[d]; s[b] ^= s[c]; s[b] = rotl32(s[b], 12);
+  s[a] += s[b]; s[d] ^= s[a]; s[d] = rotl32(s[d], 8);
+  s[c] += s[d]; s[b] ^= s[c]; s[b] = rotl32(s[b], 7);
+}
+}  // namespace detail
+
+/// The ChaCha quarter round on words a, b, c, d of `state`.
+constexpr void chacha_quarter_round(ChaChaState& state, int a, int b, int c, int d) noexcept {
+  detail::quarter_round(state, a, b, c, d);
+}
+
+/// One ChaCha block: `Rounds` rounds (Rounds / 2 double rounds) over `input`, then the
+/// input added word by word. The reference the vectorised kernels are checked against.
+template <int Rounds>
+constexpr ChaChaState chacha_block(const ChaChaState& input) noexcept {
+  static_assert(Rounds > 0 && Rounds % 2 == 0, "ChaCha runs whole double rounds");
+  ChaChaState x = input;
+  for (int round = 0; round < Rounds; round += 2) {
+    // Column round, then diagonal round.
+    detail::quarter_round(x, 0, 4, 8, 12);
+    detail::quarter_round(x, 1, 5, 9, 13);
+    detail::quarter_round(x, 2, 6, 10, 14);
+    detail::quarter_round(x, 3, 7, 11, 15);
+    detail::quarter_round(x, 0, 5, 10, 15);
+    detail::quarter_round(x, 1, 6, 11, 12);
+    detail::quarter_round(x, 2, 7, 8, 13);
+    detail::quarter_round(x, 3, 4, 9, 14);
+  }
+  for (int w = 0; w < 16; ++w) x[w] += input[w];
+  return x;
+}
+
+/// The input state of the block with the given 64-bit counter (words 12 low, 13 high)
+/// and 64-bit nonce (words 14 low, 15 high).
+constexpr ChaChaState chacha_input(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+                                   std::uint64_t nonce) noexcept {
+  ChaChaState s{};
+  for (int w = 0; w < 4; ++w) s[w] = chacha_constants[w];
+  for (int w = 0; w < 8; ++w) s[4 + w] = key[w];
+  s[12] = static_cast<std::uint32_t>(counter);
+  s[13] = static_cast<std::uint32_t>(counter >> 32);
+  s[14] = static_cast<std::uint32_t>(nonce);
+  s[15] = static_cast<std::uint32_t>(nonce >> 32);
+  return s;
+}
+
+/// Four consecutive blocks with counters counter, counter+1, counter+2, counter+3 (64-bit
+/// wrap-around), written in block order into `out` (64 words). Uses SIMD lanes, one block
+/// per lane; every word equals `chacha_block<Rounds>` of the matching input.
+template <int Rounds>
+void chacha_blocks4(const std::array<std::uint32_t, 8>& key, std::uint64_t counter,
+                    std::uint64_t nonce, std::uint32_t* out) noexcept;
+
+extern template void chacha_blocks4<12>(const std::array<std::uint32_t, 8>&, std::uint64_t,
+                                        std::uint64_t, std::uint32_t*) noexcept;
+extern template void chacha_blocks4<20>(const std::array<std::uint32_t, 8>&, std::uint64_t,
+                                        std::uint64_t, std::uint32_t*) noexcept;
+
+}  // namespace tazmir::stats
