@@ -1,6 +1,11 @@
 // Entry points of the topology subsystem: defects, Poincare-Hopf check, persistence.
+#include <vector>
+
 #include "python/convert.hpp"
 #include "python/entry_points.hpp"
+#include "topo/defects.hpp"
+#include "topo/persistence.hpp"
+#include "topo/poincare_hopf.hpp"
 
 namespace tazmir::py {
 
@@ -10,17 +15,31 @@ Ref detect_defects(PyObject* const* args) {
   const std::uint64_t ny = to_u64(args[2], "ny");
   const std::uint32_t k = to_u32(args[3], "k");
   const double threshold = to_f64(args[4], "threshold");
-  (void)thetas.as_slice();
-  (void)nx, (void)ny, (void)k, (void)threshold;
-  not_implemented("detect_defects");
+  const std::vector<topo::Defect> defects =
+      topo::detect_defects(thetas.as_slice(), nx, ny, k, threshold);
+  ListBuilder list;
+  for (const topo::Defect& defect : defects) {
+    DictBuilder dict;
+    dict.set("position", new_float_list(defect.position));
+    dict.set("charge", new_float(defect.charge));
+    dict.set("angle", new_float(defect.angle));
+    list.append(dict.finish());
+  }
+  return list.finish();
 }
 
 Ref validate_poincare_hopf(PyObject* const* args) {
   const std::vector<double> charges = to_f64_vec(args[0], "charges");
   const std::int32_t chi = to_i32(args[1], "euler_characteristic");
   const double tolerance = to_f64(args[2], "tolerance");
-  (void)charges, (void)chi, (void)tolerance;
-  not_implemented("validate_poincare_hopf");
+  std::vector<topo::Defect> defects(charges.size());
+  for (std::size_t i = 0; i < charges.size(); ++i) defects[i] = {{0.0, 0.0}, charges[i], 0.0};
+  const topo::PoincareHopfResult result = topo::validate_poincare_hopf(defects, chi, tolerance);
+  DictBuilder dict;
+  dict.set("charge_sum", new_float(result.charge_sum));
+  dict.set("euler_characteristic", new_int(static_cast<std::int64_t>(result.euler_characteristic)));
+  dict.set("is_valid", new_bool(result.is_valid));
+  return dict.finish();
 }
 
 Ref compute_persistence(PyObject* const* args) {
@@ -28,8 +47,32 @@ Ref compute_persistence(PyObject* const* args) {
   const auto edges = to_tuple_vec<std::uint64_t, std::uint64_t, double>(args[1], "edges");
   const auto triangles =
       to_tuple_vec<std::uint64_t, std::uint64_t, std::uint64_t, double>(args[2], "triangles");
-  (void)vertices, (void)edges, (void)triangles;
-  not_implemented("compute_persistence");
+  std::vector<topo::VertexItem> vertex_items(vertices.size());
+  for (std::size_t i = 0; i < vertices.size(); ++i) {
+    vertex_items[i] = {std::get<0>(vertices[i]), std::get<1>(vertices[i])};
+  }
+  std::vector<topo::EdgeItem> edge_items(edges.size());
+  for (std::size_t i = 0; i < edges.size(); ++i) {
+    const auto& [v0, v1, value] = edges[i];
+    edge_items[i] = {v0, v1, value};
+  }
+  std::vector<topo::TriangleItem> triangle_items(triangles.size());
+  for (std::size_t i = 0; i < triangles.size(); ++i) {
+    const auto& [v0, v1, v2, value] = triangles[i];
+    triangle_items[i] = {v0, v1, v2, value};
+  }
+  const std::vector<topo::PersistencePair> pairs =
+      value_or_raise(topo::compute_persistence(vertex_items, edge_items, triangle_items));
+  ListBuilder list;
+  for (const topo::PersistencePair& pair : pairs) {
+    DictBuilder dict;
+    dict.set("birth", new_float(pair.birth));
+    dict.set("death", new_float(pair.death));
+    dict.set("dimension", new_int(static_cast<std::uint64_t>(pair.dimension)));
+    dict.set("persistence", new_float(pair.death - pair.birth));
+    list.append(dict.finish());
+  }
+  return list.finish();
 }
 
 }  // namespace tazmir::py
