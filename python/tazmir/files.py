@@ -56,11 +56,15 @@ def read_image(path: str | Path) -> np.ndarray:
         else:
             import imageio.v3 as iio
 
-            data = iio.imread(path)
+            # From bytes: imageio leaves the file open when no plugin can decode it.
+            data = iio.imread(path.read_bytes(), extension=path.suffix.lower() or None)
     except ImportError:
         raise
     except Exception as exc:  # every decoder has its own exception types
-        raise ImageReadError(str(exc) or type(exc).__name__) from exc
+        reason = str(exc) or type(exc).__name__
+        if reason.startswith("Could not find a backend"):
+            reason = "no image decoder recognises its contents"
+        raise ImageReadError(reason) from exc
     return to_grey(data)
 
 
