@@ -198,6 +198,7 @@ def test_flat_image_gives_an_orderless_grid():
         ({"sigma": -1.0}, ValueError, "sigma must be a non-negative finite number, got -1.0"),
         ({"grid_step": 0}, ValueError, "grid_step must be at least 1, got 0"),
         ({"k": 0}, ValueError, "k must be at least 1, got 0"),
+        ({"k": 1}, ValueError, "k must be even for an orientation field of axes, got 1"),
         ({"image": np.zeros((7, 30))}, ValueError,
          "image of shape (7, 30) holds no whole 8 x 8 block"),
         ({"nuclear_mask": np.zeros((5, 5), np.int32)}, ValueError,
@@ -212,7 +213,7 @@ def test_flat_image_gives_an_orderless_grid():
          "contour 0 contains NaN or infinite coordinates"),
     ],
     ids=["1d", "complex", "nan", "zero-pixel", "inf-pixel", "negative-sigma", "zero-step",
-         "zero-k", "too-small", "mask-shape", "mask-float", "short-contour", "collinear",
+         "zero-k", "odd-k", "too-small", "mask-shape", "mask-float", "short-contour", "collinear",
          "nan-contour"],
 )
 def test_bad_input_is_refused_with_a_clear_message(kwargs, error, message):

@@ -163,6 +163,9 @@ def analyze_image(
     energies, and builds the fenwold parameter set. ``nuclear_mask`` (integer labels, the
     image's shape, 0 = background) adds nuclear ellipses and Ripley's K of their centroids;
     ``contours`` (N x 2 arrays of (x, y) = (column, row) in µm) add cell-shape descriptors.
+    ``k`` is the k-atic order of the defects and of G_k; the structure tensor measures axes,
+    so it must be even (a higher order needs blocks whose directors turn by less than
+    pi / (2k) between neighbours, or the lift to the k-atic angle invents defects).
 
     Raises ValueError or TypeError for unusable input (a non-2-D or non-finite image, an
     image smaller than one block, a non-positive pixel size, a degenerate contour).
@@ -172,6 +175,10 @@ def analyze_image(
     sigma = _positive("sigma", sigma, allow_zero=True)
     grid_step = _count("grid_step", grid_step)
     k = _count("k", k)
+    if k % 2:
+        # A structure-tensor axis and its turn by pi are one angle; only an even order sees
+        # them as the same k-atic director.
+        raise ValueError(f"k must be even for an orientation field of axes, got {k}")
     if pixels.shape[0] < grid_step or pixels.shape[1] < grid_step:
         raise ValueError(
             f"image of shape {pixels.shape} holds no whole {grid_step} x {grid_step} block"

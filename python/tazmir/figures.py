@@ -17,24 +17,52 @@ from .result import ImageAnalysis
 __all__ = ["analysis_figure", "render_png"]
 
 _MAX_SEGMENTS_PER_SIDE = 48
+_MAX_DISPLAY_PIXELS = 640
 # A bin enters the decay fit under the same rule as the core's fit of the correlation length.
 _FIT_MIN_G = 0.01
 _FIT_MIN_COUNT = 5
 
 
+def _display_image(image: np.ndarray) -> tuple[np.ndarray, int]:
+    """The image binned to about screen resolution (and the bin size): drawing every pixel
+    of a large image costs far more time and memory than the analysis itself."""
+    factor = max(1, math.ceil(max(image.shape) / _MAX_DISPLAY_PIXELS))
+    if factor == 1 or min(image.shape) < factor:
+        return image, 1
+    return _bin(image, factor), factor
+
+
+def _bin(values: np.ndarray, factor: int) -> np.ndarray:
+    rows, cols = values.shape[0] // factor, values.shape[1] // factor
+    return values[: rows * factor, : cols * factor].reshape(rows, factor, cols, factor).mean(
+        axis=(1, 3)
+    )
+
+
 def _director_segments(result: ImageAnalysis) -> tuple[np.ndarray, np.ndarray]:
-    """Line segments (x, y pixel coordinates) through block centres, and their coherence."""
+    """Line segments (x, y pixel coordinates) of the director, and their coherence.
+
+    On large grids neighbouring blocks are pooled (their nematic tensors averaged) so that
+    the segments stay few enough to read.
+    """
     grid = result.grid
-    rows, cols = grid.shape
-    stride = max(1, math.ceil(max(rows, cols) / _MAX_SEGMENTS_PER_SIDE))
-    centres = grid.centres_px()[::stride, ::stride].reshape(-1, 2)
-    theta = grid.director[::stride, ::stride].ravel()
-    half = 0.4 * grid.step * stride
+    factor = max(1, math.ceil(max(grid.shape) / _MAX_SEGMENTS_PER_SIDE))
+    theta, coherence = grid.director, grid.coherence
+    if factor > 1 and min(grid.shape) >= factor:
+        q_cos = _bin(grid.order * np.cos(2.0 * theta), factor)
+        q_sin = _bin(grid.order * np.sin(2.0 * theta), factor)
+        theta = 0.5 * np.arctan2(q_sin, q_cos)
+        coherence = _bin(coherence, factor)
+    else:
+        factor = 1
+    step = grid.step * factor
+    rows, cols = np.meshgrid(np.arange(theta.shape[0]), np.arange(theta.shape[1]), indexing="ij")
+    y, x = ((rows + 0.5) * step - 0.5).ravel(), ((cols + 0.5) * step - 0.5).ravel()
+    half = 0.4 * step
     # Director convention: cos along the column axis (x), sin along the row axis (y).
-    dx, dy = half * np.cos(theta), half * np.sin(theta)
-    x, y = centres[:, 1], centres[:, 0]
+    dx, dy = half * np.cos(theta).ravel(), half * np.sin(theta).ravel()
     segments = np.stack([np.column_stack([x - dx, y - dy]), np.column_stack([x + dx, y + dy])], 1)
-    return segments, grid.coherence[::stride, ::stride].ravel()
+    return segments, coherence.ravel()
 
 
 def _draw_field(ax: Any, fig: Any, image: Optional[np.ndarray], result: ImageAnalysis) -> None:
@@ -42,7 +70,10 @@ def _draw_field(ax: Any, fig: Any, image: Optional[np.ndarray], result: ImageAna
 
     rows, cols = result.image_shape
     if image is not None:
-        ax.imshow(image, cmap="gray", interpolation="antialiased")
+        shown, factor = _display_image(image)
+        height, width = shown.shape[0] * factor, shown.shape[1] * factor
+        ax.imshow(shown, cmap="gray", interpolation="nearest",
+                  extent=(-0.5, width - 0.5, height - 0.5, -0.5))
     ax.set_xlim(-0.5, cols - 0.5)
     ax.set_ylim(rows - 0.5, -0.5)
     segments, coherence = _director_segments(result)
