@@ -42,3 +42,15 @@ def test_local_cluster_with_two_worker_processes_matches_the_serial_run(tmp_path
     assert len(serial) == 1 + 3 * 3  # summary.csv and three folders of three files
     assert serial == clustered
     assert np.all([name.startswith(("tissue", "summary")) for name in serial])
+
+
+def test_an_unreachable_scheduler_is_reported_without_a_traceback(tmp_path, capsys):
+    import dask
+
+    tifffile.imwrite(tmp_path / "a.tif", np.zeros((16, 16)))
+    with dask.config.set({"distributed.comm.timeouts.connect": "1s"}):
+        status = main(["analyze", str(tmp_path / "a.tif"), "--pixel-size", "1", "--out",
+                       str(tmp_path / "out"), "--scheduler", "tcp://127.0.0.1:9"])
+    assert status == 2
+    assert "tazmir: cannot reach the Dask scheduler at tcp://127.0.0.1:9: " in (
+        capsys.readouterr().err)

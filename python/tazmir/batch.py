@@ -19,7 +19,14 @@ from typing import Any, Optional
 from .analysis import analyze_image
 from .files import ImageReadError, output_names, read_image, summary_json, write_summary_csv
 
-__all__ = ["AnalysisOptions", "FileOutcome", "process_file", "run_batch", "write_outcome"]
+__all__ = [
+    "AnalysisOptions",
+    "ClusterUnavailable",
+    "FileOutcome",
+    "process_file",
+    "run_batch",
+    "write_outcome",
+]
 
 
 @dataclass(frozen=True)
@@ -93,14 +100,27 @@ def _local_processes(
     threads = max(1, (os.cpu_count() or 1) // workers)
     # spawn, not fork: the parent may already run threads (the core's pool, a progress bar).
     context = multiprocessing.get_context("spawn")
-    with ProcessPoolExecutor(workers, context, _limit_threads, (threads,)) as executor:
+    with ProcessPoolExecutor(
+        workers, mp_context=context, initializer=_limit_threads, initargs=(threads,)
+    ) as executor:
         yield from executor.map(process_file, paths, repeat(options))
 
 
-def _cluster(paths: Sequence[str], options: AnalysisOptions, address: str) -> Iterator[FileOutcome]:
+class ClusterUnavailable(Exception):
+    """The Dask scheduler could not be reached."""
+
+
+def _connect(address: str) -> Any:
     from distributed import Client
 
-    with Client(address) as client:
+    try:
+        return Client(address)
+    except (OSError, TimeoutError) as exc:
+        raise ClusterUnavailable(f"cannot reach the Dask scheduler at {address}: {exc}") from exc
+
+
+def _cluster(paths: Sequence[str], options: AnalysisOptions, client: Any) -> Iterator[FileOutcome]:
+    with client:
         futures = client.map(process_file, paths, options=options, pure=False)
         for path, future in zip(paths, futures):
             try:
@@ -123,14 +143,14 @@ def run_batch(
 
     With `scheduler` the files run on that Dask distributed cluster, whose workers must see
     them at the same (absolute) paths; otherwise in `workers` local processes (1: in this
-    process).
+    process). Raises ClusterUnavailable when the scheduler cannot be reached.
     """
     from tqdm import tqdm
 
     files = [str(Path(p).resolve()) for p in paths]
     names = output_names(files)
     if scheduler is not None:
-        outcomes = _cluster(files, options, scheduler)
+        outcomes = _cluster(files, options, _connect(scheduler))
     elif workers > 1:
         outcomes = _local_processes(files, options, workers)
     else:

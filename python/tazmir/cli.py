@@ -117,17 +117,21 @@ def _demo(args: argparse.Namespace) -> int:
 
 
 def _analyze(args: argparse.Namespace) -> int:
-    from .batch import AnalysisOptions, run_batch
+    from .batch import AnalysisOptions, ClusterUnavailable, run_batch
 
     if args.scheduler is not None and _missing(["distributed"]):
         print("tazmir: --scheduler needs Dask distributed: pip install 'tazmir[cluster]'",
               file=sys.stderr)
         return 2
     options = AnalysisOptions(args.pixel_size, args.sigma, args.grid_step)
-    failures = run_batch(
-        args.images, args.out, options, workers=args.workers, scheduler=args.scheduler,
-        progress=not args.no_progress,
-    )
+    try:
+        failures = run_batch(
+            args.images, args.out, options, workers=args.workers, scheduler=args.scheduler,
+            progress=not args.no_progress,
+        )
+    except ClusterUnavailable as exc:
+        print(f"tazmir: {exc}", file=sys.stderr)
+        return 2
     total = len(args.images)
     print(f"analysed {total - failures} of {total} images into {args.out}")
     return 1 if failures else 0

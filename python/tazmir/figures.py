@@ -67,6 +67,7 @@ def _director_segments(result: ImageAnalysis) -> tuple[np.ndarray, np.ndarray]:
 
 def _draw_field(ax: Any, fig: Any, image: Optional[np.ndarray], result: ImageAnalysis) -> None:
     from matplotlib.collections import LineCollection
+    from mpl_toolkits.axes_grid1 import make_axes_locatable
 
     rows, cols = result.image_shape
     if image is not None:
@@ -81,7 +82,9 @@ def _draw_field(ax: Any, fig: Any, image: Optional[np.ndarray], result: ImageAna
     lines.set_array(coherence)
     lines.set_clim(0.0, 1.0)
     ax.add_collection(lines)
-    fig.colorbar(lines, ax=ax, fraction=0.046, pad=0.04, label="coherence")
+    # A colour bar as tall as the image, whatever its aspect ratio.
+    bar_ax = make_axes_locatable(ax).append_axes("right", size="4%", pad=0.08)
+    fig.colorbar(lines, cax=bar_ax, label="coherence")
     plus = [d for d in result.defects if d.charge > 0]
     minus = [d for d in result.defects if d.charge < 0]
     order = result.k
@@ -131,8 +134,10 @@ def analysis_figure(result: ImageAnalysis, image: Optional[np.ndarray] = None) -
     """
     from matplotlib.figure import Figure
 
-    fig = Figure(figsize=(12.0, 5.4), dpi=100, layout="constrained")
+    # Fixed margins: an automatic layout would cost more than the drawing itself.
+    fig = Figure(figsize=(12.0, 5.4), dpi=100)
     field_ax, corr_ax = fig.subplots(1, 2, gridspec_kw={"width_ratios": [1.25, 1.0]})
+    fig.subplots_adjust(left=0.06, right=0.98, bottom=0.1, top=0.88, wspace=0.3)
     _draw_field(field_ax, fig, image, result)
     _draw_correlation(corr_ax, result)
     summary = result.summary()
