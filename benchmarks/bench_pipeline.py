@@ -59,6 +59,9 @@ def stage_breakdown(path: Path) -> None:
     from tazmir.figures import render_png
     from tazmir.files import read_image
 
+    # Warm up: the first figure of a process pays for importing matplotlib and its fonts.
+    small = synthetic_tissue(32, n_outlined=0).image
+    render_png(tazmir.analyze_image(small, pixel_size_um=1.0), small)
     timings = {}
     start = time.perf_counter()
     image = read_image(path)
