@@ -35,9 +35,11 @@ _RUNNER = textwrap.dedent(
     start = time.perf_counter()
     status = main(sys.argv[1:])
     wall = time.perf_counter() - start
-    own = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
-    children = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss
-    print(json.dumps({"status": status, "wall": wall, "self_kib": own, "children_kib": children}))
+    own = resource.getrusage(resource.RUSAGE_SELF)
+    children = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = sum(u.ru_utime + u.ru_stime for u in (own, children))
+    print(json.dumps({"status": status, "wall": wall, "cpu": cpu, "self_kib": own.ru_maxrss,
+                      "children_kib": children.ru_maxrss}))
     """
 )
 
@@ -117,8 +119,10 @@ def main() -> None:
             # With one worker the command's own process does the work.
             peak_kib = best["self_kib"] if workers == 1 else best["children_kib"]
             walls = ", ".join(f"{run['wall']:.1f}" for run in runs)
+            # CPU time near workers x wall means the processors were ours; far below, shared.
             print(f"--workers {workers}: {rates[workers]:.3f} images/s "
-                  f"(wall {walls} s), peak memory per worker {peak_kib / 1024:.0f} MiB")
+                  f"(wall {walls} s; CPU {best['cpu']:.1f} s in the best run), "
+                  f"peak memory per worker {peak_kib / 1024:.0f} MiB")
         print(f"speed-up of 2 workers over 1: {rates[2] / rates[1]:.2f}x")
 
 
