@@ -66,6 +66,9 @@ def process_file(path: str, options: AnalysisOptions) -> FileOutcome:
         )
     except (ValueError, TypeError) as exc:
         return FileOutcome(path, error=f"cannot analyse image: {exc}")
+    except MemoryError:
+        # One huge image must not end the batch; the others may well fit.
+        return FileOutcome(path, error="cannot analyse image: not enough memory")
     return FileOutcome(
         path, summary=result.summary(), params_json=result.to_json(), png=render_png(result, image)
     )
