@@ -1,0 +1,161 @@
+"""Figures of an analysis: director field and defects on the image, and G_k(r) with its fit.
+
+Drawn with matplotlib's object interface on the Agg canvas, so no display and no global
+pyplot state are involved and figures can be made in worker processes.
+"""
+
+from __future__ import annotations
+
+import io
+import math
+from typing import Any, Optional
+
+import numpy as np
+
+from .result import ImageAnalysis
+
+__all__ = ["analysis_figure", "render_png"]
+
+_MAX_SEGMENTS_PER_SIDE = 48
+_MAX_DISPLAY_PIXELS = 640
+# A bin enters the decay fit under the same rule as the core's fit of the correlation length.
+_FIT_MIN_G = 0.01
+_FIT_MIN_COUNT = 5
+
+
+def _display_image(image: np.ndarray) -> tuple[np.ndarray, int]:
+    """The image binned to about screen resolution (and the bin size): drawing every pixel
+    of a large image costs far more time and memory than the analysis itself."""
+    factor = max(1, math.ceil(max(image.shape) / _MAX_DISPLAY_PIXELS))
+    if factor == 1 or min(image.shape) < factor:
+        return image, 1
+    return _bin(image, factor), factor
+
+
+def _bin(values: np.ndarray, factor: int) -> np.ndarray:
+    rows, cols = values.shape[0] // factor, values.shape[1] // factor
+    return values[: rows * factor, : cols * factor].reshape(rows, factor, cols, factor).mean(
+        axis=(1, 3)
+    )
+
+
+def _director_segments(result: ImageAnalysis) -> tuple[np.ndarray, np.ndarray]:
+    """Line segments (x, y pixel coordinates) of the director, and their coherence.
+
+    On large grids neighbouring blocks are pooled (their nematic tensors averaged) so that
+    the segments stay few enough to read.
+    """
+    grid = result.grid
+    factor = max(1, math.ceil(max(grid.shape) / _MAX_SEGMENTS_PER_SIDE))
+    theta, coherence = grid.director, grid.coherence
+    if factor > 1 and min(grid.shape) >= factor:
+        q_cos = _bin(grid.order * np.cos(2.0 * theta), factor)
+        q_sin = _bin(grid.order * np.sin(2.0 * theta), factor)
+        theta = 0.5 * np.arctan2(q_sin, q_cos)
+        coherence = _bin(coherence, factor)
+    else:
+        factor = 1
+    step = grid.step * factor
+    rows, cols = np.meshgrid(np.arange(theta.shape[0]), np.arange(theta.shape[1]), indexing="ij")
+    y, x = ((rows + 0.5) * step - 0.5).ravel(), ((cols + 0.5) * step - 0.5).ravel()
+    half = 0.4 * step
+    # Director convention: cos along the column axis (x), sin along the row axis (y).
+    dx, dy = half * np.cos(theta).ravel(), half * np.sin(theta).ravel()
+    segments = np.stack([np.column_stack([x - dx, y - dy]), np.column_stack([x + dx, y + dy])], 1)
+    return segments, coherence.ravel()
+
+
+def _draw_field(ax: Any, fig: Any, image: Optional[np.ndarray], result: ImageAnalysis) -> None:
+    from matplotlib.collections import LineCollection
+    from mpl_toolkits.axes_grid1 import make_axes_locatable
+
+    rows, cols = result.image_shape
+    if image is not None:
+        shown, factor = _display_image(image)
+        height, width = shown.shape[0] * factor, shown.shape[1] * factor
+        ax.imshow(shown, cmap="gray", interpolation="nearest",
+                  extent=(-0.5, width - 0.5, height - 0.5, -0.5))
+    ax.set_xlim(-0.5, cols - 0.5)
+    ax.set_ylim(rows - 0.5, -0.5)
+    segments, coherence = _director_segments(result)
+    lines = LineCollection(segments, cmap="viridis", linewidths=1.6, capstyle="round")
+    lines.set_array(coherence)
+    lines.set_clim(0.0, 1.0)
+    ax.add_collection(lines)
+    # A colour bar as tall as the image, whatever its aspect ratio.
+    bar_ax = make_axes_locatable(ax).append_axes("right", size="4%", pad=0.08)
+    fig.colorbar(lines, cax=bar_ax, label="coherence")
+    plus = [d for d in result.defects if d.charge > 0]
+    minus = [d for d in result.defects if d.charge < 0]
+    order = result.k
+    ax.scatter([d.col for d in plus], [d.row for d in plus], s=110, marker="o",
+               facecolors="none", edgecolors="#e8412c", linewidths=2.2,
+               label=f"+1/{order} defect ({len(plus)})")
+    ax.scatter([d.col for d in minus], [d.row for d in minus], s=120, marker="^",
+               facecolors="none", edgecolors="#2c7be8", linewidths=2.2,
+               label=f"\N{MINUS SIGN}1/{order} defect ({len(minus)})")
+    ax.legend(loc="upper right", fontsize="small", framealpha=0.85)
+    ax.set_title("Director field and defects")
+    ax.set_xlabel("column (px)")
+    ax.set_ylabel("row (px)")
+
+
+def _draw_correlation(ax: Any, result: ImageAnalysis) -> None:
+    scale = result.pixel_size_um
+    r = np.asarray(result.correlation["r_bins"]) * scale
+    g = np.asarray(result.correlation["g_values"])
+    counts = np.asarray(result.correlation["counts"])
+    filled = counts > 0
+    ax.plot(r[filled], g[filled], "o", color="#333333", label=f"$G_{{{result.k}}}(r)$")
+    xi = result.correlation_length_um
+    kept = (g > _FIT_MIN_G) & (counts >= _FIT_MIN_COUNT)
+    if math.isfinite(xi) and xi > 0 and kept.any():
+        # The core returns only the decay length; the amplitude is the least-squares
+        # intercept of ln G against r with that slope.
+        amplitude = math.exp(float(np.mean(np.log(g[kept]) + r[kept] / xi)))
+        fine = np.linspace(float(r[kept].min()), float(r[filled].max()), 200)
+        ax.plot(fine, amplitude * np.exp(-fine / xi), "-", color="#e8412c",
+                label=f"fit, ξ = {xi:.3g} µm")
+    else:
+        ax.plot([], [], " ", label="no decay fitted")
+    ax.axhline(0.0, color="#999999", linewidth=0.8)
+    ax.set_ylim(min(-0.05, float(g[filled].min()) - 0.05) if filled.any() else -0.05, 1.05)
+    ax.set_xlim(left=0.0)
+    ax.set_xlabel("distance r (µm)")
+    ax.set_ylabel(f"$G_{{{result.k}}}(r)$")
+    ax.set_title("Orientational correlation")
+    ax.legend(loc="upper right", fontsize="small")
+
+
+def analysis_figure(result: ImageAnalysis, image: Optional[np.ndarray] = None) -> Any:
+    """A two-panel matplotlib Figure: the image with the block director field (segments
+    coloured by coherence) and the defects (+ circles, - triangles), and G_k(r) with the
+    fitted exponential decay. ``image`` is the analysed image (drawn underneath when given).
+    """
+    from matplotlib.figure import Figure
+
+    # Fixed margins: an automatic layout would cost more than the drawing itself.
+    fig = Figure(figsize=(12.0, 5.4), dpi=100)
+    field_ax, corr_ax = fig.subplots(1, 2, gridspec_kw={"width_ratios": [1.25, 1.0]})
+    fig.subplots_adjust(left=0.06, right=0.98, bottom=0.1, top=0.88, wspace=0.3)
+    _draw_field(field_ax, fig, image, result)
+    _draw_correlation(corr_ax, result)
+    summary = result.summary()
+    fig.suptitle(
+        f"{summary['n_defects']} defects, charge sum {summary['charge_sum']:+.2f}; "
+        f"mean order S = {summary['mean_order']:.2f}; "
+        f"splay/bend = {summary['frank_ratio']:.3g}"
+    )
+    return fig
+
+
+def render_png(result: ImageAnalysis, image: Optional[np.ndarray] = None) -> bytes:
+    """The figure of ``analysis_figure`` as PNG bytes (Agg canvas, reproducible)."""
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+
+    fig = analysis_figure(result, image)
+    FigureCanvasAgg(fig)
+    buffer = io.BytesIO()
+    # No date or version metadata, so equal analyses give byte-identical files.
+    fig.savefig(buffer, format="png", metadata={"Software": None})
+    return buffer.getvalue()

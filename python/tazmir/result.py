@@ -1,0 +1,126 @@
+"""The result of one image analysis: every intermediate, the parameter set and a summary."""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from typing import Any, Optional, Union
+
+import numpy as np
+
+from .grid import DirectorGrid
+
+__all__ = ["Defect", "ImageAnalysis", "SummaryValue"]
+
+SummaryValue = Optional[Union[bool, int, float]]
+
+
+@dataclass(frozen=True)
+class Defect:
+    """A topological defect of the block director field.
+
+    ``row``/``col`` are pixel coordinates (pixel centres at integer positions), ``row_um``/
+    ``col_um`` the same in µm. ``grid_position`` is (row, col) in block units as
+    ``detect_defects`` reports it. A positive charge winds the director in the sense from
+    the column axis towards the row axis. ``holonomy_angle`` is the transport angle (near pi).
+    """
+
+    charge: float
+    row: float
+    col: float
+    row_um: float
+    col_um: float
+    grid_position: tuple[float, float]
+    holonomy_angle: float
+
+
+@dataclass(frozen=True, eq=False)
+class ImageAnalysis:
+    """Everything ``analyze_image`` measured on one image.
+
+    Dicts are the core's results as returned by ``_native`` (same keys, same order):
+    ``poincare_hopf`` (charge sum against Euler characteristic 0: the image is a planar
+    patch whose director has no net winding along its border), ``correlation`` (G_k over the
+    block centres; distances and ``correlation_length`` in pixels), ``ldg`` (Landau–de Gennes
+    estimates from the block order parameters), ``frank`` (splay, bend and ratio of the block
+    director, grid spacing in µm), ``fenwold`` (the downstream parameter set) with its JSON
+    text in ``fenwold_json``. ``nuclei`` (one dict per fitted nucleus, angles in the row-axis
+    convention) with ``ripley`` (K and L of the nucleus centroids, in µm), and ``shapes`` (one
+    dict per contour) are None unless a mask or contours were given.
+    """
+
+    image_shape: tuple[int, int]
+    pixel_size_um: float
+    sigma: float
+    grid_step: int
+    k: int
+    theta: np.ndarray
+    coherence: np.ndarray
+    grid: DirectorGrid
+    defects: tuple[Defect, ...]
+    poincare_hopf: dict[str, Any]
+    correlation: dict[str, Any]
+    correlation_stride: int
+    ldg: dict[str, float]
+    frank: dict[str, float]
+    fenwold: dict[str, float]
+    fenwold_json: str
+    nuclei: Optional[list[dict[str, float]]] = None
+    ripley: Optional[dict[str, np.ndarray]] = None
+    shapes: Optional[list[dict[str, Any]]] = None
+
+    @property
+    def correlation_length_px(self) -> float:
+        """Decay length of G_k(r), in pixels (inf when no decay could be fitted)."""
+        return float(self.correlation["correlation_length"])
+
+    @property
+    def correlation_length_um(self) -> float:
+        """Decay length of G_k(r), in µm."""
+        return self.correlation_length_px * self.pixel_size_um
+
+    def to_json(self) -> str:
+        """The downstream parameter set as the exact JSON text the fenwold simulator reads."""
+        return self.fenwold_json
+
+    def summary(self) -> dict[str, SummaryValue]:
+        """A flat dict of the headline numbers (None where a measurement was not made)."""
+        charges = [d.charge for d in self.defects]
+        out: dict[str, SummaryValue] = {
+            "image_rows": self.image_shape[0],
+            "image_cols": self.image_shape[1],
+            "pixel_size_um": self.pixel_size_um,
+            "sigma": self.sigma,
+            "grid_step": self.grid_step,
+            "k": self.k,
+            "mean_coherence": float(np.mean(self.coherence)),
+            "mean_order": float(np.mean(self.grid.order)),
+            "n_defects": len(self.defects),
+            "n_positive": sum(1 for q in charges if q > 0),
+            "n_negative": sum(1 for q in charges if q < 0),
+            "charge_sum": float(self.poincare_hopf["charge_sum"]),
+            "poincare_hopf_valid": bool(self.poincare_hopf["is_valid"]),
+            "correlation_length_px": self.correlation_length_px,
+            "correlation_length_um": self.correlation_length_um,
+            "ldg_a": self.ldg["a"],
+            "ldg_b": self.ldg["b"],
+            "ldg_c": self.ldg["c"],
+            "ldg_k_elastic": self.ldg["k_elastic"],
+            "frank_splay": self.frank["splay"],
+            "frank_bend": self.frank["bend"],
+            "frank_ratio": self.frank["ratio"],
+            "zeta_eff": self.fenwold["zeta_eff"],
+            "n_nuclei": None,
+            "nuclear_aspect_ratio_median": None,
+            "n_cells": None,
+            "shape_index_mean": None,
+        }
+        if self.nuclei is not None:
+            out["n_nuclei"] = len(self.nuclei)
+            ratios = [n["aspect_ratio"] for n in self.nuclei]
+            out["nuclear_aspect_ratio_median"] = float(np.median(ratios)) if ratios else math.nan
+        if self.shapes is not None:
+            out["n_cells"] = len(self.shapes)
+            indices = [s["shape_index"] for s in self.shapes]
+            out["shape_index_mean"] = float(np.mean(indices)) if indices else math.nan
+        return out

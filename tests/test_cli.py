@@ -1,0 +1,145 @@
+"""The tazmir command line: demo, analyze over files, failures, local worker processes."""
+
+import csv
+import json
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+pytest.importorskip("matplotlib")
+tifffile = pytest.importorskip("tifffile")
+iio = pytest.importorskip("imageio.v3")
+pytest.importorskip("tqdm")
+
+import tazmir
+from tazmir.cli import main
+from tazmir.files import read_image
+from tazmir.synthetic import synthetic_tissue
+
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+
+
+@pytest.fixture(scope="module")
+def images(tmp_path_factory):
+    """Two small synthetic tissues (TIFF and RGB PNG) and one file that is not an image."""
+    folder = tmp_path_factory.mktemp("images")
+    first = synthetic_tissue(64, n_outlined=0, seed=1).image
+    second = synthetic_tissue(72, n_outlined=0, seed=2).image
+    tifffile.imwrite(folder / "first.tif", first)
+    grey = np.round((second - second.min()) / np.ptp(second) * 255).astype(np.uint8)
+    iio.imwrite(folder / "second.png", np.stack([grey, grey, grey], axis=-1))
+    (folder / "broken.tif").write_bytes(b"this is not a TIFF file")
+    return [folder / "first.tif", folder / "broken.tif", folder / "second.png"]
+
+
+def read_outputs(folder):
+    """Every output file's bytes, keyed by its path relative to `folder`."""
+    return {
+        str(path.relative_to(folder)): path.read_bytes()
+        for path in sorted(folder.rglob("*")) if path.is_file()
+    }
+
+
+def run_analyze(images, out, *extra):
+    return main(["analyze", *map(str, images), "--pixel-size", "0.5", "--out", str(out),
+                 "--no-progress", *extra])
+
+
+@pytest.fixture(scope="module")
+def serial_run(images, tmp_path_factory):
+    out = tmp_path_factory.mktemp("serial")
+    return run_analyze(images, out), out
+
+
+def test_analyze_reports_the_unreadable_file_and_goes_on(images, tmp_path, capsys):
+    status = run_analyze(images, tmp_path)
+    captured = capsys.readouterr()
+    assert status == 1
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["first", "second", "summary.csv"]
+    assert f"tazmir: {images[1]}: cannot read image: " in captured.err
+    assert captured.err.count("tazmir: ") == 1
+    assert "analysed 2 of 3 images" in captured.out
+    with open(tmp_path / "summary.csv", newline="") as handle:
+        rows = list(csv.DictReader(handle))
+    assert [row["name"] for row in rows] == ["first", "second"]
+    assert [row["file"] for row in rows] == [str(images[0]), str(images[2])]
+    assert [row["image_rows"] for row in rows] == ["64", "72"]
+
+
+def test_each_image_folder_holds_params_summary_and_figure(serial_run, images):
+    _, out = serial_run
+    first = tazmir.analyze_image(read_image(images[0]), pixel_size_um=0.5)
+    assert (out / "first" / "params.json").read_text() == first.to_json()
+    summary = json.loads((out / "first" / "summary.json").read_text())
+    assert summary["n_defects"] == first.summary()["n_defects"]
+    assert summary["n_nuclei"] is None
+    assert (out / "first" / "analysis.png").read_bytes().startswith(PNG_SIGNATURE)
+
+
+def test_colour_png_is_read_as_luma_grey(images):
+    rgb = iio.imread(images[2]).astype(np.float64)
+    grey = read_image(images[2])
+    assert grey.shape == rgb.shape[:2] and grey.dtype == np.float64
+    np.testing.assert_allclose(grey, rgb[..., 0] * (0.2125 + 0.7154 + 0.0721), rtol=1e-12)
+
+
+def test_local_worker_processes_write_the_same_files(serial_run, images, tmp_path):
+    status, serial_out = serial_run
+    assert run_analyze(images, tmp_path, "--workers", "2") == status
+    assert read_outputs(tmp_path) == read_outputs(serial_out)
+
+
+def test_repeated_file_names_get_numbered_folders(images, tmp_path):
+    assert run_analyze([images[0], images[0]], tmp_path) == 0
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["first", "first-2", "summary.csv"]
+
+
+def test_an_image_too_small_to_analyse_is_a_failure_too(tmp_path, capsys):
+    tifffile.imwrite(tmp_path / "tiny.tif", np.zeros((4, 4)))
+    assert run_analyze([tmp_path / "tiny.tif"], tmp_path / "out") == 1
+    assert "tiny.tif: cannot analyse image: image of shape (4, 4)" in capsys.readouterr().err
+    assert (tmp_path / "out" / "summary.csv").read_text().count("\n") == 1  # header only
+
+
+def test_demo_writes_its_outputs_and_finds_the_planted_defects(tmp_path, capsys):
+    assert main(["demo", "--out", str(tmp_path)]) == 0
+    assert sorted(p.name for p in tmp_path.iterdir()) == [
+        "analysis.png", "image.tif", "params.json", "summary.json"]
+    summary = json.loads((tmp_path / "summary.json").read_text())
+    assert (summary["n_positive"], summary["n_negative"]) == (1, 1)
+    assert summary["n_cells"] == 400
+    params = json.loads((tmp_path / "params.json").read_text())
+    assert list(params) == ["a_landau", "b_landau", "c_landau", "k_r", "zeta_eff",
+                            "frank_splay", "frank_bend", "frank_ratio"]
+    out = capsys.readouterr().out
+    assert "found   +0.5 at (row 95.5, col 63.5)" in out
+    assert "found   -0.5 at (row 95.5, col 127.5)" in out
+    np.testing.assert_array_equal(tifffile.imread(tmp_path / "image.tif"),
+                                  synthetic_tissue().image)
+
+
+@pytest.mark.parametrize(
+    "argv, message",
+    [
+        (["analyze", "x.tif", "--out", "o"], "the following arguments are required: --pixel-size"),
+        (["analyze", "x.tif", "--pixel-size", "0", "--out", "o"], "must be a positive number"),
+        (["analyze", "x.tif", "--pixel-size", "1", "--out", "o", "--workers", "2",
+          "--scheduler", "tcp://localhost:1"], "not allowed with argument"),
+        (["demo"], "the following arguments are required: --out"),
+    ],
+    ids=["no-pixel-size", "zero-pixel-size", "workers-and-scheduler", "demo-no-out"],
+)
+def test_usage_errors_exit_with_status_2(argv, message, capsys):
+    with pytest.raises(SystemExit) as info:
+        main(argv)
+    assert info.value.code == 2
+    assert message in capsys.readouterr().err
+
+
+def test_module_entry_point_runs():
+    done = subprocess.run([sys.executable, "-m", "tazmir", "--version"], capture_output=True,
+                          text=True, timeout=120, check=False)
+    assert done.returncode == 0
+    assert done.stdout.startswith("tazmir ")

@@ -1,0 +1,232 @@
+"""analyze_image on synthetic tissues with known defects, and its result object."""
+
+import json
+import math
+
+import numpy as np
+import pytest
+
+import _native
+import tazmir
+from tazmir.grid import block_director, continuous_director, grid_to_pixels
+from tazmir.synthetic import PlantedDefect, planted_director, synthetic_tissue
+
+
+@pytest.fixture(scope="module")
+def demo():
+    tissue = synthetic_tissue()
+    result = tazmir.analyze_image(
+        tissue.image,
+        pixel_size_um=tissue.pixel_size_um,
+        nuclear_mask=tissue.nuclear_mask,
+        contours=tissue.contours,
+    )
+    return tissue, result
+
+
+def assert_found_planted(result, planted, tolerance_px):
+    assert len(result.defects) == len(planted)
+    for truth in planted:
+        near = [
+            d for d in result.defects
+            if math.hypot(d.row - truth.row, d.col - truth.col) <= tolerance_px
+        ]
+        assert [d.charge for d in near] == [truth.charge]
+
+
+def test_planted_director_has_the_charge_detect_defects_reports():
+    # Sampled on a 2x2 grid around the defect, the planted field winds by exactly +-1/2.
+    rows, cols = np.meshgrid([0.0, 1.0], [0.0, 1.0], indexing="ij")
+    for charge in (0.5, -0.5):
+        theta = planted_director(rows, cols, [PlantedDefect(0.5, 0.5, charge)])
+        found = _native.detect_defects(np.ascontiguousarray(theta).ravel(), 2, 2, 2, 1.0)
+        assert [d["charge"] for d in found] == [charge]
+
+
+@pytest.mark.parametrize("sigma", [2.0, 3.0], ids=["sigma2", "sigma3"])
+@pytest.mark.parametrize("seed", [7, 11], ids=["seed7", "seed11"])
+def test_demo_tissue_yields_its_planted_defects(sigma, seed):
+    tissue = synthetic_tissue(seed=seed, n_outlined=0)
+    result = tazmir.analyze_image(tissue.image, pixel_size_um=0.5, sigma=sigma)
+    assert_found_planted(result, tissue.defects, tolerance_px=8)
+    assert result.poincare_hopf["charge_sum"] == 0.0
+    assert result.poincare_hopf["is_valid"] is True
+
+
+@pytest.mark.parametrize(
+    "shape, defects",
+    [
+        ((160, 256), None),
+        ((256, 128), (PlantedDefect(64, 64, 0.5), PlantedDefect(192, 64, -0.5))),
+        ((200, 200), (PlantedDefect(100, 100, -0.5),)),
+    ],
+    ids=["wide", "tall", "single-minus"],
+)
+def test_defects_land_at_their_pixels_on_any_grid_shape(shape, defects):
+    tissue = synthetic_tissue(shape, defects=defects, n_outlined=0, seed=5)
+    result = tazmir.analyze_image(tissue.image, pixel_size_um=1.0)
+    assert_found_planted(result, tissue.defects, tolerance_px=8)
+    for d in result.defects:
+        assert (d.row_um, d.col_um) == (d.row, d.col)
+
+
+@pytest.mark.parametrize("base_angle", [0.0, 0.3, math.pi / 2, 2.5], ids=lambda a: f"{a:.2f}")
+def test_uniform_texture_has_no_defects_and_little_deformation(base_angle):
+    tissue = synthetic_tissue(96, defects=(), base_angle=base_angle, n_outlined=0, seed=3)
+    result = tazmir.analyze_image(tissue.image, pixel_size_um=0.5)
+    assert result.defects == ()
+    assert result.poincare_hopf["charge_sum"] == -0.0
+    # Block directors scatter around one axis, even around the 0/pi fold.
+    spread = np.abs(np.sin(result.grid.director - base_angle))
+    assert np.median(spread) < 0.1
+    assert result.frank["splay"] < 2.0 and result.frank["bend"] < 2.0
+
+
+def test_frank_energy_sees_no_deformation_where_the_director_only_folds():
+    director = np.array([[0.01, math.pi - 0.01, 0.02], [math.pi - 0.02, 0.0, 0.01],
+                         [0.015, math.pi - 0.005, 0.0]])
+    lifted = continuous_director(director)
+    assert np.all(np.abs(np.diff(lifted, axis=0)) < 0.1)
+    assert np.all(np.abs(np.diff(lifted, axis=1)) < 0.1)
+    np.testing.assert_allclose(np.mod(lifted, math.pi) % math.pi, director % math.pi, atol=1e-12)
+
+
+def test_block_director_averages_the_coherence_weighted_nematic_tensor():
+    theta = np.zeros((4, 6))
+    theta[:2, :3] = [[0.1, 0.1, 0.1], [math.pi - 0.1, math.pi - 0.1, math.pi - 0.1]]
+    coherence = np.ones((4, 6))
+    coherence[2:, 3:] = 0.0
+    grid = block_director(theta, coherence, 2)
+    assert grid.shape == (2, 3)  # the odd trailing column is left out
+    # +-0.1 around the horizontal average to the horizontal, with S = cos 0.2.
+    assert grid.director[0, 0] == pytest.approx(0.0, abs=1e-15)
+    assert grid.order[0, 0] == pytest.approx(math.cos(0.2), rel=1e-15)
+    assert grid.order[1, 2] == 0.0 and grid.coherence[1, 2] == 0.0
+    np.testing.assert_array_equal(
+        grid.centres_px()[1, 2], grid_to_pixels(np.array([1.0, 2.0]), 2)
+    )
+    assert tuple(grid_to_pixels(np.array([0.5, 1.5]), 8)) == (7.5, 15.5)
+
+
+def test_result_chains_the_core_functions(demo):
+    tissue, result = demo
+    assert result.image_shape == (192, 192) and result.grid.shape == (24, 24)
+    assert result.theta.shape == result.coherence.shape == (192, 192)
+    params = _native.build_fenwold_params(
+        result.ldg["a"], result.ldg["b"], result.ldg["c"], result.ldg["k_elastic"],
+        result.frank["splay"], result.frank["bend"], len(result.defects), 192 * 192 * 0.25,
+    )
+    assert result.to_json() == params.pop("json")
+    assert result.fenwold == params
+    assert json.loads(result.to_json())["zeta_eff"] == params["zeta_eff"]
+    ldg = _native.estimate_ldg_params(
+        result.grid.order.ravel(), result.correlation_length_px, 0.5
+    )
+    assert result.ldg == ldg
+    assert result.correlation_length_um == result.correlation_length_px * 0.5
+    # G_2 decays over the bent texture but stays ordered at short range.
+    assert 5.0 < result.correlation_length_px < 500.0
+    assert list(result.correlation) == ["r_bins", "g_values", "counts", "correlation_length"]
+
+
+def test_result_holds_nuclei_ripley_and_shapes(demo):
+    tissue, result = demo
+    assert len(result.shapes) == len(tissue.contours) == 400
+    assert 350 <= len(result.nuclei) <= 400
+    assert np.median([n["aspect_ratio"] for n in result.nuclei]) > 1.5
+    assert result.ripley["k_values"].shape == (16,)
+    assert np.all(np.isfinite(result.ripley["l_values"]))
+    # The outlines are 10 x 4 ellipses: shape index above the circle's 2*sqrt(pi).
+    assert np.mean([s["shape_index"] for s in result.shapes]) > 2 * math.sqrt(math.pi)
+
+
+def test_summary_is_flat_and_consistent(demo):
+    _, result = demo
+    summary = result.summary()
+    assert list(summary)[:6] == ["image_rows", "image_cols", "pixel_size_um", "sigma",
+                                 "grid_step", "k"]
+    assert all(v is None or isinstance(v, (bool, int, float)) for v in summary.values())
+    assert summary["n_defects"] == 2 and summary["n_positive"] == summary["n_negative"] == 1
+    assert summary["frank_ratio"] == result.frank["ratio"]
+    assert summary["n_cells"] == 400 and summary["n_nuclei"] == len(result.nuclei)
+
+
+def test_summary_leaves_unmeasured_parts_empty():
+    tissue = synthetic_tissue(64, n_outlined=0)
+    summary = tazmir.analyze_image(tissue.image, pixel_size_um=1.0).summary()
+    assert summary["n_nuclei"] is None and summary["shape_index_mean"] is None
+
+
+def test_analysis_is_reproducible_and_leaves_its_input_alone():
+    tissue = synthetic_tissue(64, n_outlined=0)
+    image = np.asfortranarray(tissue.image)
+    before = image.copy()
+    first = tazmir.analyze_image(image, pixel_size_um=1.0)
+    second = tazmir.analyze_image(tissue.image, pixel_size_um=1.0)
+    np.testing.assert_array_equal(image, before)
+    assert first.to_json() == second.to_json()
+    assert first.summary() == second.summary()
+
+
+def test_integer_images_and_masks_are_accepted():
+    image = (np.indices((40, 40)).sum(axis=0) % 7).astype(np.uint16)
+    mask = np.zeros((40, 40), np.int64)
+    mask[10:14, 5:15] = 3
+    result = tazmir.analyze_image(image, pixel_size_um=1.0, nuclear_mask=mask)
+    assert [n["label"] for n in result.nuclei] == [3]
+    assert result.nuclei[0]["angle"] == math.pi / 2  # long along the columns
+
+
+def test_flat_image_gives_an_orderless_grid():
+    result = tazmir.analyze_image(np.ones((32, 48)), pixel_size_um=1.0)
+    assert result.defects == ()
+    assert np.all(result.grid.order == 0.0)
+    assert result.correlation_length_px == math.inf
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        ({"image": np.zeros(16)}, ValueError, "image must be a 2-D array, got shape (16,)"),
+        ({"image": np.zeros((8, 8), complex)}, TypeError,
+         "image must hold real numbers, got dtype complex128"),
+        ({"image": np.full((8, 8), np.nan)}, ValueError, "image contains NaN or infinite values"),
+        ({"pixel_size_um": 0.0}, ValueError,
+         "pixel_size_um must be a positive finite number, got 0.0"),
+        ({"pixel_size_um": math.inf}, ValueError,
+         "pixel_size_um must be a positive finite number, got inf"),
+        ({"sigma": -1.0}, ValueError, "sigma must be a non-negative finite number, got -1.0"),
+        ({"grid_step": 0}, ValueError, "grid_step must be at least 1, got 0"),
+        ({"k": 0}, ValueError, "k must be at least 1, got 0"),
+        ({"k": 1}, ValueError, "k must be even for an orientation field of axes, got 1"),
+        ({"image": np.zeros((7, 30))}, ValueError,
+         "image of shape (7, 30) holds no whole 8 x 8 block"),
+        ({"nuclear_mask": np.zeros((5, 5), np.int32)}, ValueError,
+         "nuclear_mask has shape (5, 5), the image (16, 16)"),
+        ({"nuclear_mask": np.zeros((16, 16))}, TypeError,
+         "nuclear_mask must hold integer labels, got dtype float64"),
+        ({"contours": [np.zeros((2, 2))]}, ValueError,
+         "contour 0 must be an N x 2 array of at least 3 (x, y) points, got shape (2, 2)"),
+        ({"contours": [[[0, 0], [1, 0], [0, 1]], [[0, 0], [1, 1], [2, 2]]]}, ValueError,
+         "contour 1 cannot be measured: its points all lie on one line"),
+        ({"contours": [[[0, 0], [1, np.nan], [0, 1]]]}, ValueError,
+         "contour 0 contains NaN or infinite coordinates"),
+    ],
+    ids=["1d", "complex", "nan", "zero-pixel", "inf-pixel", "negative-sigma", "zero-step",
+         "zero-k", "odd-k", "too-small", "mask-shape", "mask-float", "short-contour", "collinear",
+         "nan-contour"],
+)
+def test_bad_input_is_refused_with_a_clear_message(kwargs, error, message):
+    arguments = {"image": np.zeros((16, 16)), "pixel_size_um": 1.0, **kwargs}
+    image = arguments.pop("image")
+    with pytest.raises(error) as info:
+        tazmir.analyze_image(image, **arguments)
+    assert str(info.value) == message
+
+
+def test_large_grids_sample_the_correlation_on_a_coarser_lattice(monkeypatch):
+    monkeypatch.setattr(tazmir.analysis, "MAX_CORRELATION_POINTS", 36)
+    tissue = synthetic_tissue(96, n_outlined=0)
+    result = tazmir.analyze_image(tissue.image, pixel_size_um=1.0, grid_step=8)
+    assert result.correlation_stride == 2  # 12 x 12 blocks, every second one
+    assert result.correlation["r_bins"][1] == 1.5 * 16
