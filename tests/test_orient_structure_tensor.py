@@ -1,9 +1,8 @@
-"""compute_structure_tensor: exact values, known orientations, layouts, failures, threads."""
+"""compute_structure_tensor and compute_multiscale_structure_tensor: exact arithmetic, known
+orientations, the optimal scale, layouts and the failures of the orientation entry points."""
 
 import math
 import os
-import subprocess
-import sys
 
 import numpy as np
 import pytest
@@ -11,7 +10,8 @@ import pytest
 import _native
 import _orient_reference as ref
 
-PanicException = _native.PanicException
+HALF_PI = 1.5707963267948966
+SINGLE, MULTI = _native.compute_structure_tensor, _native.compute_multiscale_structure_tensor
 
 
 def random_image(shape, seed=0):
@@ -19,287 +19,171 @@ def random_image(shape, seed=0):
 
 
 @pytest.mark.parametrize(
-    ("shape", "sigma"),
+    ("shape", "sigma", "nan_at"),
     [
-        ((1, 1), 1.0),
-        ((2, 5), 2.0),
-        ((5, 2), 0.0),
-        ((3, 3), 0.5),
-        ((9, 14), 0.49),
-        ((16, 23), 1.0),
-        ((40, 33), 2.0),
-        ((57, 12), 3.2),
-        ((12, 60), 9.0),
-        ((70, 45), 1.7),
-        ((20, 20), -1.0),
+        ((2, 5), 2.0, None),  # no interior pixel
+        ((9, 14), 0.49, None),  # unsmoothed copy
+        ((40, 33), 2.0, None),
+        ((70, 45), 0.5, (30, 20)),  # a NaN pixel reaches only its neighbourhood
+        ((12, 60), 9.0, None),  # kernel wider than the image is tall
+        ((300, 23), 1.7, None),  # tall enough for the rolling form
+        ((20, 20), -1.0, None),  # a negative scale is not smoothed either
     ],
-    ids=lambda v: "x".join(map(str, v)) if isinstance(v, tuple) else f"sigma={v}",
+    ids=["2x5", "copy-path", "40x33", "nan-pixel", "wide-kernel", "tall", "negative-sigma"],
 )
-def test_every_bit_matches_the_stated_arithmetic(shape, sigma):
+def test_every_bit_matches_the_stated_arithmetic(shape, sigma, nan_at):
     image = random_image(shape, seed=shape[0] * 100 + shape[1])
-    result = _native.compute_structure_tensor(image, sigma)
-    theta, coherence, _, _ = ref.structure_tensor(image, sigma)
+    if nan_at:
+        image[nan_at] = np.nan
+    result = SINGLE(image, sigma)
+    theta, coherence = ref.structure_tensor(image, sigma)
     assert ref.same_bits(result["theta"], theta)
     assert ref.same_bits(result["coherence"], coherence)
 
 
 def test_result_is_a_dict_of_new_c_contiguous_arrays():
-    image = random_image((6, 7))
-    before = image.copy()
-    result = _native.compute_structure_tensor(image, 1.0)
+    result = SINGLE(random_image((6, 7)), 2)
     assert list(result) == ["theta", "coherence"]
-    for array in result.values():
-        assert array.dtype == np.float64
-        assert array.shape == (6, 7)
-        assert array.flags.c_contiguous and array.flags.writeable
-    assert ref.same_bits(image, before)
-    theta = result.pop("theta")
-    del result
-    theta[0, 0] = 5.0  # the array owns its memory beyond the dict's life
-    assert theta[0, 0] == 5.0 and 0.0 <= theta[1, 1] < math.pi
+    assert all(a.shape == (6, 7) and a.dtype == np.float64 for a in result.values())
+    assert all(a.flags.c_contiguous and a.flags.writeable for a in result.values())
+    np.testing.assert_equal(result, SINGLE(random_image((6, 7)), 2.0))  # an int sigma is 2.0
+    assert [a.shape for a in SINGLE(np.zeros((0, 4)), 2.0).values()] == [(0, 0)] * 2
 
 
-@pytest.mark.parametrize("sigma", [0.2, 1.0, 4.0])
-def test_constant_image_is_isotropic(sigma):
-    result = _native.compute_structure_tensor(np.full((12, 9), 3.5), sigma)
-    assert np.all(result["theta"] == 1.5707963267948966)
-    assert np.all(result["coherence"] == 0.0)
+r, c = np.indices((30, 30))
+KNOWN = {  # image, sigma, theta, coherence, margin left out, tolerance
+    "constant": (np.full((12, 9), 3.5), 1.0, HALF_PI, 0.0, 0, 0),
+    "one-pixel": (np.array([[7.0]]), 2.0, HALF_PI, 0.0, 0, 0),
+    "smaller-than-3x3": (random_image((2, 2)), 1.0, HALF_PI, 0.0, 0, 0),
+    "nan-sigma": (random_image((6, 6)), math.nan, math.nan, 0.0, 0, 0),
+    "vertical-stripes": (np.sin(c * 0.7), 1.5, HALF_PI, 1.0, 10, 1e-12),
+    "horizontal-stripes": (np.sin(r * 0.7), 1.5, 0.0, 1.0, 10, 1e-12),  # pi folds to 0
+    "anti-diagonal": (np.cos((r + c) * 0.5), 2.0, 3 * math.pi / 4, 1.0, 10, 1e-12),
+}
 
 
-def test_one_pixel_image():
-    result = _native.compute_structure_tensor(np.array([[7.0]]), 2.0)
-    assert result["theta"].tolist() == [[1.5707963267948966]]
-    assert result["coherence"].tolist() == [[0.0]]
+@pytest.mark.parametrize(("image", "sigma", "theta", "coherence", "margin", "tolerance"),
+                         KNOWN.values(), ids=KNOWN.keys())
+def test_known_orientations(image, sigma, theta, coherence, margin, tolerance):
+    result = SINGLE(image, sigma)
+    inner = (slice(margin, image.shape[0] - margin), slice(margin, image.shape[1] - margin))
+    for key, value in (("theta", theta), ("coherence", coherence)):
+        np.testing.assert_allclose(result[key][inner], value, rtol=0, atol=tolerance)
 
 
-@pytest.mark.parametrize(
-    ("axis", "expected"),
-    [(1, math.pi / 2), (0, 0.0)],
-    ids=["vertical-stripes", "horizontal-stripes"],
-)
-def test_stripes_along_an_axis(axis, expected):
-    index = np.indices((30, 30))[axis]
-    image = np.sin(index * 0.7)
-    result = _native.compute_structure_tensor(image, 1.5)
-    inner = (slice(8, -8), slice(8, -8))
-    assert np.all(result["theta"][inner] == expected)
-    np.testing.assert_allclose(result["coherence"][inner], 1.0, rtol=0, atol=1e-12)
-
-
-def test_anti_diagonal_stripes_point_at_three_quarters_pi():
-    r, c = np.indices((30, 30))
-    result = _native.compute_structure_tensor(np.cos((r + c) * 0.5), 2.0)
-    inner = (slice(10, -10), slice(10, -10))
-    np.testing.assert_allclose(result["theta"][inner], 3 * math.pi / 4, rtol=0, atol=1e-12)
-
-
-@pytest.mark.parametrize("degrees", [10.0, 35.0, 80.0, 125.0, 160.0])
+@pytest.mark.parametrize("degrees", [10.0, 80.0, 125.0, 160.0])
 def test_rotated_stripes_give_their_angle(degrees):
-    phi = math.radians(degrees)  # direction of the stripes, from the column axis to the row axis
-    r, c = np.indices((96, 96)).astype(float)
-    # intensity varies across the stripes only
-    image = np.sin(0.6 * (-c * math.sin(phi) + r * math.cos(phi)))
-    result = _native.compute_structure_tensor(image, 3.0)
+    phi = math.radians(degrees)  # along the stripes, from the column axis to the row axis
+    rows, cols = np.indices((96, 96)).astype(float)
+    image = np.sin(0.6 * (-cols * math.sin(phi) + rows * math.cos(phi)))
+    result = SINGLE(image, 3.0)
     inner = (slice(20, -20), slice(20, -20))
-    theta = result["theta"][inner]
-    error = np.angle(np.exp(2j * (theta - phi))) / 2  # difference of undirected angles
-    assert np.max(np.abs(error)) < 0.02
+    assert np.max(np.abs(np.angle(np.exp(2j * (result["theta"][inner] - phi))))) < 0.04
     assert np.min(result["coherence"][inner]) > 0.9
 
 
-def test_small_sigma_gives_rank_one_tensors():
-    image = random_image((15, 15), seed=3)
-    result = _native.compute_structure_tensor(image, 0.3)
-    gx, gy = ref.scharr(image)
-    inner = (slice(1, -1), slice(1, -1))
-    np.testing.assert_allclose(result["coherence"][inner], 1.0, atol=1e-12)
-    turned = np.mod(np.arctan2(gy, gx)[inner] + math.pi / 2, math.pi)
-    error = np.angle(np.exp(2j * (result["theta"][inner] - turned))) / 2
-    assert np.max(np.abs(error)) < 1e-9
+def test_multiscale_keys_in_order_and_sequence_kinds():
+    image = random_image((9, 8))
+    result = MULTI(image, [1, 2])
+    assert list(result) == ["sigmas", "optimal_sigma", "max_coherence", "scale_results"]
+    assert result["sigmas"] == [1.0, 2.0] and all(type(s) is float for s in result["sigmas"])
+    assert [list(d) for d in result["scale_results"]] == [["sigma", "theta", "coherence"]] * 2
+    assert [d["sigma"] for d in result["scale_results"]] == [1.0, 2.0]
+    for array in (result["optimal_sigma"], result["max_coherence"]):
+        assert array.shape == (9, 8) and array.dtype == np.float64 and array.flags.c_contiguous
+    np.testing.assert_equal(MULTI(image, (1.0, 2.0)), result)
+    np.testing.assert_equal(MULTI(image, np.array([1.0, 2.0])), result)
 
 
 @pytest.mark.parametrize(
-    "view",
+    ("image", "sigmas"),
     [
-        lambda a: np.asfortranarray(a),
-        lambda a: a.T.copy().T,
-        lambda a: np.lib.stride_tricks.as_strided(a[::-1, ::-1], a.shape, a[::-1, ::-1].strides),
+        (random_image((300, 40), seed=2), [1.0, 0.3, 4.0, 2.0, 60.0, 1.0, 9.0]),  # tall: shared
+        (random_image((30, 20), seed=3), [float("nan"), 1.0]),  # NaN scale: coherence 0.0
+        (np.ones((6, 7)), [2.0, 1.0]),  # ties everywhere
     ],
-    ids=["fortran", "transposed-copy", "negative-strides"],
+    ids=["shared-and-repeated", "nan-scale-first", "constant"],
 )
-def test_layouts_equal_their_c_ordered_copies(view):
-    image = random_image((21, 17), seed=9)
-    strided = view(image)
-    expected = _native.compute_structure_tensor(np.ascontiguousarray(strided), 2.0)
-    got = _native.compute_structure_tensor(strided, 2.0)
-    assert ref.same_bits(got["theta"], expected["theta"])
-    assert ref.same_bits(got["coherence"], expected["coherence"])
-
-
-def test_read_only_and_misaligned_arrays():
-    image = random_image((19, 23), seed=11)
-    expected = _native.compute_structure_tensor(image, 1.5)
-    frozen = image.copy()
-    frozen.flags.writeable = False
-    raw = bytearray(image.nbytes + 1)
-    misaligned = np.frombuffer(raw, dtype=np.float64, count=image.size, offset=1)
-    misaligned = misaligned.reshape(image.shape)
-    misaligned[...] = image
-    assert not misaligned.flags.aligned
-    for view in (frozen, misaligned):
-        got = _native.compute_structure_tensor(view, 1.5)
-        assert ref.same_bits(got["theta"], expected["theta"])
-        assert ref.same_bits(got["coherence"], expected["coherence"])
-
-
-def test_sliced_input():
-    big = random_image((40, 50), seed=4)
-    view = big[3:30:2, 40:5:-3]
-    got = _native.compute_structure_tensor(view, 1.0)
-    expected = _native.compute_structure_tensor(view.copy(), 1.0)
-    assert ref.same_bits(got["theta"], expected["theta"])
-
-
-def test_sigma_as_int_and_keyword():
-    image = random_image((10, 11), seed=5)
-    as_float = _native.compute_structure_tensor(image, 2.0)
-    as_int = _native.compute_structure_tensor(image=image, sigma=2)
-    assert ref.same_bits(as_float["theta"], as_int["theta"])
-
-
-def test_nan_sigma_gives_nan_angles_and_zero_coherence():
-    result = _native.compute_structure_tensor(random_image((6, 6)), float("nan"))
-    assert np.all(np.isnan(result["theta"]))
-    assert np.all(result["coherence"] == 0.0)
-
-
-def test_non_finite_pixels_stay_local():
-    image = random_image((30, 30), seed=6)
-    image[15, 15] = np.nan
-    result = _native.compute_structure_tensor(image, 1.0)
-    assert np.isnan(result["theta"][15, 16])
-    assert result["coherence"][15, 16] == 0.0
-    assert not np.isnan(result["theta"][2, 2])
-    theta, coherence, _, _ = ref.structure_tensor(image, 1.0)
-    assert ref.same_bits(result["theta"], theta)
-
-
-REFUSED = "argument 'image': '{}' object cannot be converted to 'PyArray<T, D>'"
+def test_each_scale_is_the_single_scale_result_and_the_first_best_wins(image, sigmas):
+    result = MULTI(image, sigmas)
+    for sigma, scale in zip(sigmas, result["scale_results"], strict=True):
+        np.testing.assert_equal(scale, {"sigma": sigma, **SINGLE(image, sigma)})
+    # a later scale wins only where its coherence is strictly greater
+    stacked = np.stack([scale["coherence"] for scale in result["scale_results"]])
+    assert ref.same_bits(result["optimal_sigma"], np.asarray(sigmas)[np.argmax(stacked, axis=0)])
+    assert ref.same_bits(result["max_coherence"], np.max(stacked, axis=0))
 
 
 @pytest.mark.parametrize(
-    ("image", "message"),
-    [
-        (np.zeros((3, 3), dtype=np.float32), REFUSED.format("ndarray")),
-        (np.zeros(4), REFUSED.format("ndarray")),
-        ([[1.0, 2.0]], REFUSED.format("list")),
-    ],
-    ids=["float32", "one-dimensional", "list"],
+    ("shape", "sigmas", "out"),
+    [((5, 6), [], (5, 6)), ((1, 1), [], (1, 1)), ((4, 0), [], (4, 0)), ((0, 3), [], (0, 0)),
+     ((0, 5), [1.0, 2.0], (0, 0))],
+    ids=["5x6", "1x1", "4x0", "0x3", "0x5-two-scales"],
 )
-def test_refused_images(image, message):
-    with pytest.raises(TypeError) as info:
-        _native.compute_structure_tensor(image, 1.0)
-    assert str(info.value) == message
+def test_no_scales_or_no_rows(shape, sigmas, out):
+    """No scale wins anywhere: the maps hold 0.0 and -1.0 at every pixel of the image."""
+    result = MULTI(random_image(shape), sigmas)
+    assert result["sigmas"] == sigmas
+    assert [d["theta"].shape for d in result["scale_results"]] == [out] * len(sigmas)
+    assert result["optimal_sigma"].shape == result["max_coherence"].shape == out
+    assert np.all(result["optimal_sigma"] == 0.0) and np.all(result["max_coherence"] == -1.0)
 
 
-def test_refused_sigma():
-    with pytest.raises(TypeError) as info:
-        _native.compute_structure_tensor(np.zeros((2, 2)), "2")
-    assert str(info.value) == "argument 'sigma': must be real number, not str"
+LAYOUTS = {"fortran": np.asfortranarray, "transposed": lambda a: a.T,
+           "sliced": lambda a: a[3:30:2, 40:5:-3], "negative-strides": lambda a: a[::-1, ::-1]}
+VALUES = np.random.default_rng(4).integers(0, 6, size=(40, 50))
+CALLS = {  # function, the array its views are taken from
+    "single": (lambda a: SINGLE(a, 2.0), VALUES + 0.25),
+    "multiscale": (lambda a: MULTI(a, [1, 3]), VALUES * 0.5),
+    "ellipses": (_native.fit_nuclear_ellipses, VALUES.astype(np.int32)),
+}
 
 
-@pytest.mark.parametrize("shape", [(3, 0), (0, 0)])
-def test_zero_columns_cannot_be_chunked(shape):
-    with pytest.raises(PanicException) as info:
-        _native.compute_structure_tensor(np.zeros(shape), 1.0)
-    assert str(info.value) == "chunk_size must not be zero"
-    assert not isinstance(info.value, Exception)
+@pytest.mark.parametrize(("function", "base"), CALLS.values(), ids=CALLS.keys())
+@pytest.mark.parametrize("layout", LAYOUTS.values(), ids=LAYOUTS.keys())
+def test_layouts_equal_their_c_ordered_copies(layout, function, base):
+    view = layout(base)
+    assert not view.flags.c_contiguous
+    np.testing.assert_equal(function(view), function(np.ascontiguousarray(view)))
 
 
-def test_zero_rows_give_empty_arrays():
-    result = _native.compute_structure_tensor(np.zeros((0, 4)), 2.0)
-    assert result["theta"].shape == (0, 0)
-    assert result["coherence"].shape == (0, 0)
-
-
+IMAGE, ONES = np.zeros((3, 3)), np.ones((4, 4))
+ELLIPSES = _native.fit_nuclear_ellipses
+ARRAY = "argument '{}': '{}' object cannot be converted to 'PyArray<T, D>'"
+NO_CHUNKS = "chunk_size must not be zero"
+TYPE_ERRORS = {
+    "float32": (SINGLE, (IMAGE.astype(np.float32), 1.0), ARRAY.format("image", "ndarray")),
+    "one-dimensional": (MULTI, (np.zeros(4), [1.0]), ARRAY.format("image", "ndarray")),
+    "list-image": (SINGLE, ([[1.0, 2.0]], 1.0), ARRAY.format("image", "list")),
+    "str-sigma": (SINGLE, (IMAGE, "2"), "argument 'sigma': must be real number, not str"),
+    "str-sigmas": (MULTI, (IMAGE, "12"), "argument 'sigmas': Can't extract `str` to `Vec`"),
+    "float-sigmas": (MULTI, (IMAGE, 3.0),
+                     "argument 'sigmas': 'float' object cannot be converted to 'Sequence'"),
+    "bad-item": (MULTI, (IMAGE, [1.0, "x"]), "argument 'sigmas': must be real number, not str"),
+    "int64-mask": (ELLIPSES, (IMAGE.astype(np.int64),), ARRAY.format("nuclear_mask", "ndarray")),
+    "float-mask": (ELLIPSES, (IMAGE,), ARRAY.format("nuclear_mask", "ndarray")),
+    "list-mask": (ELLIPSES, ([[1, 1]],), ARRAY.format("nuclear_mask", "list")),
+}
+PANICS = {  # None: the allocator's text, whatever its size
+    "3x0": (SINGLE, (np.zeros((3, 0)), 1.0), NO_CHUNKS),
+    "0x0-unsmoothed": (SINGLE, (np.zeros((0, 0)), 0.2), NO_CHUNKS),
+    "4x0-multiscale": (MULTI, (np.zeros((4, 0)), [1.0]), NO_CHUNKS),
+    "sigma-1e300": (SINGLE, (ONES, 1e300), "capacity overflow"),
+    "sigma-inf": (MULTI, (ONES, [1.0, math.inf]), "capacity overflow"),
+}
 # Under AddressSanitizer an impossible allocation aborts the process instead of failing.
-_UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
+if "libasan" not in os.environ.get("LD_PRELOAD", ""):
+    PANICS["sigma-1e12"] = (SINGLE, (ONES, 1e12), None)
 
 
 @pytest.mark.parametrize(
-    "sigma",
-    [
-        1e300,
-        float("inf"),
-        pytest.param(1e12, marks=pytest.mark.skipif(_UNDER_ASAN, reason="ASan aborts on it")),
-    ],
-    ids=["1e300", "inf", "1e12"],
+    ("function", "args", "message", "kind"),
+    [(*case, TypeError) for case in TYPE_ERRORS.values()]
+    + [(*case, _native.PanicException) for case in PANICS.values()],
+    ids=[*TYPE_ERRORS, *PANICS],
 )
-def test_enormous_sigma_is_a_clean_internal_failure(sigma):
-    with pytest.raises(PanicException):
-        _native.compute_structure_tensor(np.ones((4, 4)), sigma)
-    # the module keeps working afterwards
-    assert _native.compute_structure_tensor(np.ones((2, 2)), 1.0)["coherence"].sum() == 0.0
-
-
-_THREAD_SCRIPT = """
-import hashlib, numpy as np, _native
-image = np.random.default_rng(7).normal(size=(301, 257))
-h = hashlib.sha256()
-for sigma in (0.3, 1.0, 2.0, 5.5, 40.0):
-    r = _native.compute_structure_tensor(image, sigma)
-    h.update(r["theta"].tobytes()); h.update(r["coherence"].tobytes())
-m = _native.compute_multiscale_structure_tensor(image, [1.0, 0.3, 3.0, 2.0, 40.0, 1.0])
-h.update(m["optimal_sigma"].tobytes()); h.update(m["max_coherence"].tobytes())
-for d in m["scale_results"]:
-    h.update(d["theta"].tobytes()); h.update(d["coherence"].tobytes())
-print(h.hexdigest())
-"""
-
-
-def test_results_do_not_depend_on_the_thread_count():
-    digests = set()
-    for threads in ("1", "2", "7"):
-        env = dict(os.environ, TAZMIR_NUM_THREADS=threads)
-        module_dir = os.path.dirname(_native.__file__)
-        env["PYTHONPATH"] = os.pathsep.join([module_dir, env.get("PYTHONPATH", "")])
-        out = subprocess.run(
-            [sys.executable, "-c", _THREAD_SCRIPT],
-            env=env,
-            capture_output=True,
-            text=True,
-            check=True,
-        )
-        digests.add(out.stdout.strip())
-    assert len(digests) == 1
-
-
-def test_concurrent_python_threads_agree():
-    import threading
-
-    image = random_image((120, 90), seed=8)
-    expected = _native.compute_structure_tensor(image, 2.0)["theta"]
-    barrier = threading.Barrier(4)
-    results = []
-
-    def work():
-        barrier.wait()
-        results.append(_native.compute_structure_tensor(image, 2.0)["theta"])
-
-    workers = [threading.Thread(target=work) for _ in range(4)]
-    for t in workers:
-        t.start()
-    for t in workers:
-        t.join()
-    assert len(results) == 4 and all(ref.same_bits(r, expected) for r in results)
-
-
-def test_forked_child_computes_after_the_parent():
-    image = random_image((200, 64), seed=10)
-    expected = _native.compute_structure_tensor(image, 2.0)["theta"]  # the pool now exists
-    pid = os.fork()
-    if pid == 0:  # child: a fresh pool must be built, the parent's workers do not exist here
-        ok = ref.same_bits(_native.compute_structure_tensor(image, 2.0)["theta"], expected)
-        os._exit(0 if ok else 1)
-    _, status = os.waitpid(pid, 0)
-    assert os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0
+def test_failures(function, args, message, kind):
+    with pytest.raises(kind) as info:
+        function(*args)
+    assert type(info.value) is kind and str(info.value) == (message or str(info.value))
+    assert SINGLE(ONES, 1.0)["coherence"].sum() == 0.0  # still usable afterwards
