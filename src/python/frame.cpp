@@ -30,10 +30,10 @@ std::string join_missing(const std::string* names, std::size_t count) {
 
 }  // namespace
 
-bool bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+bool bind_arguments(const FunctionEntry& fn, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** slots) {
-  const std::size_t n = spec.params.size();
-  const std::string function = std::string(spec.name) + "()";
+  const std::size_t n = fn.params.size();
+  const std::string function = std::string(fn.name) + "()";
   const auto given = static_cast<std::size_t>(nargs);
   if (given > n) {
     return fail(function + " takes " + std::to_string(n) + " positional arguments but " +
@@ -46,7 +46,7 @@ bool bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
     PyObject* key = PyTuple_GET_ITEM(kwnames, k);
     std::size_t slot = n;
     for (std::size_t i = 0; i < n; ++i) {
-      if (PyUnicode_CompareWithASCIIString(key, spec.params[i]) == 0) {
+      if (PyUnicode_CompareWithASCIIString(key, fn.params[i]) == 0) {
         slot = i;
         break;
       }
@@ -57,7 +57,7 @@ bool bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
       return false;
     }
     if (slots[slot] != nullptr) {
-      return fail(function + " got multiple values for argument '" + spec.params[slot] + "'");
+      return fail(function + " got multiple values for argument '" + fn.params[slot] + "'");
     }
     slots[slot] = args[nargs + k];
   }
@@ -65,7 +65,7 @@ bool bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
   std::string missing[max_params];
   std::size_t count = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    if (slots[i] == nullptr) missing[count++] = spec.params[i];
+    if (slots[i] == nullptr) missing[count++] = fn.params[i];
   }
   if (count != 0) {
     return fail(function + " missing " + std::to_string(count) + " required positional " +
@@ -97,11 +97,11 @@ void set_exception_from_current() noexcept {
   }
 }
 
-PyObject* call_function(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+PyObject* call_function(const FunctionEntry& fn, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) noexcept {
   PyObject* slots[max_params];
-  if (!bind_arguments(spec, args, nargs, kwnames, slots)) return nullptr;
-  return run_frame([&] { return spec.body(slots); });
+  if (!bind_arguments(fn, args, nargs, kwnames, slots)) return nullptr;
+  return run_frame([&] { return fn.body(slots); });
 }
 
 }  // namespace tazmir::py

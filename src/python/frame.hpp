@@ -12,7 +12,7 @@ namespace tazmir::py {
 using Body = Ref (*)(PyObject* const* args);
 
 /// The static description of one module function.
-struct FunctionSpec {
+struct FunctionEntry {
   const char* name;
   std::span<const char* const> params;
   const char* doc;  // "name(params)\n--\n\n" then the description
@@ -21,7 +21,7 @@ struct FunctionSpec {
 
 /// Binds positional and keyword arguments to the parameters in `slots` (one per parameter),
 /// raising TypeError with the interpreter-style messages. Returns false with the error set.
-bool bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+bool bind_arguments(const FunctionEntry& fn, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** slots);
 
 /// Runs `body` and hands its result to the interpreter: PythonError as the exception already
@@ -29,7 +29,7 @@ bool bind_arguments(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t 
 template <class F>
 PyObject* run_frame(F&& body) noexcept;
 
-PyObject* call_function(const FunctionSpec& spec, PyObject* const* args, Py_ssize_t nargs,
+PyObject* call_function(const FunctionEntry& fn, PyObject* const* args, Py_ssize_t nargs,
                         PyObject* kwnames) noexcept;
 
 /// Converts the exception in flight (inside a catch block) into the Python exception.

@@ -36,7 +36,7 @@ constexpr const char* build_fenwold_params_params[] = {
     "a", "b", "c", "k_elastic", "splay", "bend", "n_defects", "image_area_um2"};
 
 // Registration order is the order of __all__.
-const std::array<FunctionSpec, 14> functions = {{
+const std::array<FunctionEntry, 14> functions = {{
     {"analyze_shape", analyze_shape_params,
      "analyze_shape(contour_xy)\n--\n\nAnalyze a single cell boundary contour.\n`contour_xy`: "
      "Nx2 numpy array of boundary points (x, y) in physical units.\n\nReturns a dict with all "
