@@ -50,9 +50,9 @@ def structure_tensor(image, sigma):
         lambda1, lambda2 = ((a + c) + root) * 0.5, ((a + c) - root) * 0.5
         s = lambda1 + lambda2
         coherence = np.where(s > 1e-15, (lambda1 - lambda2) / s, 0.0)
-    theta = _atan2(b + b, d).astype(np.float64) * 0.5 + 1.5707963267948966
-    theta = np.where(theta < 0.0, theta + math.pi, theta)
-    return np.where(theta >= math.pi, -math.pi + theta, theta), coherence
+        theta = _atan2(b + b, d).astype(np.float64) * 0.5 + 1.5707963267948966
+        theta = np.where(theta < 0.0, theta + math.pi, theta)
+        return np.where(theta >= math.pi, -math.pi + theta, theta), coherence
 
 
 def same_bits(a, b):
