@@ -15,4 +15,4 @@ ASAN_OPTIONS=detect_leaks=1 ctest --preset asan
 # libstdc++ is preloaded too: ASan's exception interceptor needs it loaded before it starts.
 LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-  PYTHONPATH=build/asan "$python" -m pytest -p no:cacheprovider --deselect tests/test_cpp_units.py "$@"
+  PYTHONPATH=build/asan:python "$python" -m pytest -p no:cacheprovider --deselect tests/test_cpp_units.py "$@"
