@@ -25,7 +25,4 @@ Ref frank_energy(PyObject* const* args);
 Ref estimate_ldg_params(PyObject* const* args);
 Ref build_fenwold_params(PyObject* const* args);
 
-/// Raised by a body whose subsystem has not landed yet.
-[[noreturn]] void not_implemented(const char* function);
-
 }  // namespace tazmir::py

@@ -203,10 +203,6 @@ Ref initialize() {
 
 }  // namespace
 
-[[noreturn]] void not_implemented(const char* function) {
-  raise(PyExc_NotImplementedError, std::string(function) + "() is not implemented yet");
-}
-
 }  // namespace tazmir::py
 
 PyMODINIT_FUNC PyInit__native() {
