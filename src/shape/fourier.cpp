@@ -3,15 +3,10 @@
 
 #include <cmath>
 
+#include "shape/edges.hpp"
 #include "shape/sin_cos.hpp"
 
 namespace tazmir::shape {
-
-namespace {
-
-constexpr double zero_radius = 1e-15;
-
-}  // namespace
 
 std::array<double, 5> fourier_spectrum(const BoundaryContour& contour) {
   const std::vector<Point>& v = contour.points();
@@ -48,7 +43,7 @@ std::array<double, 5> fourier_spectrum(const BoundaryContour& contour) {
     modulus[m] = std::sqrt(a * a + b * b);
   }
   std::array<double, 5> spectrum{};
-  if (modulus[0] < zero_radius) return spectrum;
+  if (modulus[0] < zero_threshold) return spectrum;
   for (std::size_t m = 0; m < 5; ++m) spectrum[m] = modulus[m + 1] / modulus[0];
   return spectrum;
 }

@@ -3,15 +3,10 @@
 
 #include <cmath>
 
+#include "shape/edges.hpp"
 #include "shape/sin_cos.hpp"
 
 namespace tazmir::shape {
-
-namespace {
-
-constexpr double zero_length = 1e-15;
-
-}  // namespace
 
 std::array<double, 4> katic_shape_spectrum(const BoundaryContour& contour) {
   const std::vector<Point>& v = contour.points();
@@ -22,12 +17,8 @@ std::array<double, 4> katic_shape_spectrum(const BoundaryContour& contour) {
   std::array<double, 4> c{};
   double total = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    const Point& p = v[i];
-    const Point& q = v[i + 1 == n ? 0 : i + 1];
-    const double ex = q.x - p.x;
-    const double ey = q.y - p.y;
-    const double length = std::sqrt(ex * ex + ey * ey);
-    if (length < zero_length) continue;
+    const auto [ex, ey, length] = edge_at(v, i);
+    if (length < zero_threshold) continue;
     const double phi = std::atan2(ey, -ex);
     // k * phi in the forms that fix its rounding: phi, phi + phi, phi * 4.0, phi * 6.0.
     const std::array<double, 4> k_phi = {phi, phi + phi, phi * 4.0, phi * 6.0};
@@ -41,7 +32,7 @@ std::array<double, 4> katic_shape_spectrum(const BoundaryContour& contour) {
     total = total + length;
   }
   std::array<double, 4> q{};
-  if (total < zero_length) return q;
+  if (total < zero_threshold) return q;
   for (std::size_t k = 0; k < 4; ++k) q[k] = std::sqrt(s[k] * s[k] + c[k] * c[k]) / total;
   return q;
 }

@@ -5,11 +5,12 @@
 #include <cmath>
 #include <numbers>
 
+#include "shape/edges.hpp"
+
 namespace tazmir::shape {
 
 namespace {
 
-constexpr double zero_length = 1e-15;
 constexpr double machine_epsilon = 2.220446049250313e-16;
 
 struct EigenPair {
@@ -47,12 +48,8 @@ Tensor2 minkowski_w1_tensor(const BoundaryContour& contour) {
   double sxy = 0.0;
   double syy = 0.0;
   for (std::size_t i = 0; i < n; ++i) {
-    const Point& p = v[i];
-    const Point& q = v[i + 1 == n ? 0 : i + 1];
-    const double ex = q.x - p.x;
-    const double ey = q.y - p.y;
-    const double length = std::sqrt(ex * ex + ey * ey);
-    if (length < zero_length) continue;  // a repeated vertex has no normal
+    const auto [ex, ey, length] = edge_at(v, i);
+    if (length < zero_threshold) continue;  // a repeated vertex has no normal
     const double nx = ey / length;
     const double ny = -ex / length;
     sxx = sxx + (length * nx) * nx;
@@ -70,7 +67,7 @@ Elongation elongation_from_w1_tensor(const Tensor2& w) {
   const EigenPair& minor = second_larger ? first : second;
 
   const double sum = major.value + minor.value;
-  const double elongation = sum > zero_length ? (major.value - minor.value) / sum : 0.0;
+  const double elongation = sum > zero_threshold ? (major.value - minor.value) / sum : 0.0;
 
   // An axis, not a direction: fold the eigenvector's angle into [0, pi).
   double angle = std::atan2(major.uy, major.ux);

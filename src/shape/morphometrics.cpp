@@ -7,12 +7,11 @@
 #include <vector>
 
 #include "core/panic.hpp"
+#include "shape/edges.hpp"
 
 namespace tazmir::shape {
 
 namespace {
-
-constexpr double zero_area = 1e-15;
 
 // A vertex other than the pivot and its polar angle about the pivot.
 struct PolarKey {
@@ -131,7 +130,7 @@ double shape_index(const BoundaryContour& contour) {
 }
 
 double shape_index_of(double area, double perimeter) {
-  if (area < zero_area) return 0.0;
+  if (area < zero_threshold) return 0.0;
   return perimeter / std::sqrt(area);
 }
 
@@ -140,7 +139,7 @@ double convexity(const BoundaryContour& contour) {
   // A hull of two vertices (all vertices on one line) cannot be a contour.
   const BoundaryContour hull = BoundaryContour::from_points(graham_hull(contour.points())).unwrap();
   const double hull_area = hull.area();
-  if (hull_area < zero_area) return 0.0;
+  if (hull_area < zero_threshold) return 0.0;
   return area / hull_area;
 }
 
