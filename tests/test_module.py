@@ -1,8 +1,10 @@
 """The module frame: registration, docstrings, argument binding, import rules."""
 
+import ast
 import importlib
 import inspect
 import sys
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -10,22 +12,34 @@ import pytest
 import _native
 from conftest import run_python
 
-FUNCTIONS = {
-    "analyze_shape": "(contour_xy)",
-    "analyze_shapes_batch": "(contours)",
-    "compute_structure_tensor": "(image, sigma)",
-    "compute_multiscale_structure_tensor": "(image, sigmas)",
-    "fit_nuclear_ellipses": "(nuclear_mask)",
-    "detect_defects": "(thetas, nx, ny, k, threshold)",
-    "validate_poincare_hopf": "(charges, euler_characteristic, tolerance)",
-    "compute_persistence": "(vertices, edges, triangles)",
-    "orientational_correlation": "(centroids, thetas, k, max_r, n_bins)",
-    "ripley_k": "(points, bbox, r_values)",
-    "permutation_test": "(values_a, values_b, n_permutations, seed)",
-    "frank_energy": "(thetas, nx, ny, dx)",
-    "estimate_ldg_params": "(s_values, correlation_length, pixel_size)",
-    "build_fenwold_params": "(a, b, c, k_elastic, splay, bend, n_defects, image_area_um2)",
-}
+STUB = Path(__file__).resolve().parents[1] / "src" / "python" / "_native.pyi"
+
+
+def _stub_functions() -> dict:
+    """Name -> text signature of every function the type stub declares, in stub order."""
+    tree = ast.parse(STUB.read_text())
+    return {
+        node.name: "(" + ", ".join(arg.arg for arg in node.args.args) + ")"
+        for node in tree.body
+        if isinstance(node, ast.FunctionDef)
+    }
+
+
+def _stub_all() -> list:
+    tree = ast.parse(STUB.read_text())
+    (node,) = [n for n in tree.body if isinstance(n, ast.Assign) and n.targets[0].id == "__all__"]
+    return ast.literal_eval(node.value)
+
+
+FUNCTIONS = _stub_functions()
+
+
+def test_stub_declares_the_live_module():
+    # Names, parameters and their order: the stub cannot drift from the binding table.
+    assert _stub_all() == list(FUNCTIONS) == _native.__all__
+    live = {name: str(inspect.signature(getattr(_native, name))) for name in _native.__all__}
+    assert FUNCTIONS == live
+    assert len(FUNCTIONS) == 14
 
 
 def test_module_docstring_and_all():

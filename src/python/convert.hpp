@@ -33,9 +33,10 @@ class Array2D {
   /// Element (r, c) of the logical array; the caller keeps r < rows() and c < cols().
   T at(std::size_t r, std::size_t c) const noexcept {
     T value;
-    std::memcpy(&value, base_ + static_cast<npy_intp_t>(r) * row_stride_ +
-                            static_cast<npy_intp_t>(c) * col_stride_,
-                sizeof value);
+    std::memcpy(
+        &value,
+        base_ + static_cast<npy_intp_t>(r) * row_stride_ + static_cast<npy_intp_t>(c) * col_stride_,
+        sizeof value);
     return value;
   }
   /// The values in logical row-major order (MemoryError when they cannot be held).
@@ -92,13 +93,31 @@ std::array<double, 4> to_f64_quad(PyObject* object, const char* name);
 /// A sequence of 2-D float64 arrays.
 std::vector<Array2DF64> to_array2d_f64_vec(PyObject* object, const char* name);
 
+// The same conversions of a bound argument, named by its parameter.
+inline double to_f64(Arg arg) { return to_f64(arg.object, arg.name); }
+inline std::uint64_t to_u64(Arg arg) { return to_u64(arg.object, arg.name); }
+inline std::uint32_t to_u32(Arg arg) { return to_u32(arg.object, arg.name); }
+inline std::int32_t to_i32(Arg arg) { return to_i32(arg.object, arg.name); }
+inline Array2DF64 to_array2d_f64(Arg arg) { return to_array2d<double>(arg.object, arg.name); }
+inline Array2DI32 to_array2d_i32(Arg arg) { return to_array2d<std::int32_t>(arg.object, arg.name); }
+inline Array1DF64 to_array1d_f64(Arg arg) { return to_array1d_f64(arg.object, arg.name); }
+inline std::vector<double> to_f64_vec(Arg arg) { return to_f64_vec(arg.object, arg.name); }
+inline std::array<double, 4> to_f64_quad(Arg arg) { return to_f64_quad(arg.object, arg.name); }
+inline std::vector<Array2DF64> to_array2d_f64_vec(Arg arg) {
+  return to_array2d_f64_vec(arg.object, arg.name);
+}
+
 namespace detail {
 template <class T>
 T convert_scalar(PyObject* object, const char* name) {
-  if constexpr (std::is_same_v<T, double>) return to_f64(object, name);
-  else if constexpr (std::is_same_v<T, std::uint64_t>) return to_u64(object, name);
-  else if constexpr (std::is_same_v<T, std::uint32_t>) return to_u32(object, name);
-  else return to_i32(object, name);
+  if constexpr (std::is_same_v<T, double>)
+    return to_f64(object, name);
+  else if constexpr (std::is_same_v<T, std::uint64_t>)
+    return to_u64(object, name);
+  else if constexpr (std::is_same_v<T, std::uint32_t>)
+    return to_u32(object, name);
+  else
+    return to_i32(object, name);
 }
 void check_sequence(PyObject* object, bool refuse_str, const char* name);
 Ref iterate(PyObject* object, const char* name);
@@ -126,6 +145,10 @@ std::vector<std::tuple<T...>> to_tuple_vec(PyObject* object, const char* name) {
         detail::convert_tuple<T...>(item.get(), name, std::index_sequence_for<T...>{}));
   }
   return values;
+}
+template <class... T>
+std::vector<std::tuple<T...>> to_tuple_vec(Arg arg) {
+  return to_tuple_vec<T...>(arg.object, arg.name);
 }
 
 // ---------------------------------------------------------------------------------------

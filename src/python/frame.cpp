@@ -11,8 +11,6 @@ namespace tazmir::py {
 
 namespace {
 
-constexpr std::size_t max_params = 8;
-
 bool fail(const std::string& message) {
   PyErr_SetString(PyExc_TypeError, message.c_str());
   return false;
@@ -52,8 +50,8 @@ bool bind_arguments(const FunctionEntry& fn, PyObject* const* args, Py_ssize_t n
       }
     }
     if (slot == n) {
-      PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'",
-                   function.c_str(), key);
+      PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%U'", function.c_str(),
+                   key);
       return false;
     }
     if (slots[slot] != nullptr) {
@@ -101,7 +99,7 @@ PyObject* call_function(const FunctionEntry& fn, PyObject* const* args, Py_ssize
                         PyObject* kwnames) noexcept {
   PyObject* slots[max_params];
   if (!bind_arguments(fn, args, nargs, kwnames, slots)) return nullptr;
-  return run_frame([&] { return fn.body(slots); });
+  return run_frame([&] { return fn.body(Args(slots, fn.params)); });
 }
 
 }  // namespace tazmir::py

@@ -11,7 +11,7 @@
 #include "orient/multiscale.hpp"
 #include "orient/structure_tensor.hpp"
 #include "python/convert.hpp"
-#include "python/entry_points.hpp"
+#include "python/frame.hpp"
 #include "python/numpy_api.hpp"
 
 namespace tazmir::py {
@@ -54,9 +54,8 @@ OrientationMaps orientation_maps(const orient::FieldView& field, double sigma,
   orient::check_row_chunks(field.width);
   const std::size_t area = checked_area(field.width, field.height);
   OrientationMaps maps{Buffer::uninitialized(area), Buffer::uninitialized(area)};
-  orient::structure_tensor_into(field, sigma,
-                                orient::TensorTargets{maps.theta.data(), maps.coherence.data()},
-                                workspace);
+  orient::structure_tensor_into(
+      field, sigma, orient::TensorTargets{maps.theta.data(), maps.coherence.data()}, workspace);
   return maps;
 }
 
@@ -89,13 +88,11 @@ orient::FieldView image_field(PyObject* object, const Array2DF64& image, Buffer&
   return {copy.data(), image.cols(), image.rows()};
 }
 
-}  // namespace
-
-Ref compute_structure_tensor(PyObject* const* args) {
-  const Array2DF64 image = to_array2d_f64(args[0], "image");
-  const double sigma = to_f64(args[1], "sigma");
+Ref compute_structure_tensor(const Args& args) {
+  const Array2DF64 image = to_array2d_f64(args[0]);
+  const double sigma = to_f64(args[1]);
   Buffer copy;
-  const orient::FieldView field = image_field(args[0], image, copy);
+  const orient::FieldView field = image_field(args[0].object, image, copy);
   orient::TensorWorkspace workspace;
   OrientationMaps maps = orientation_maps(field, sigma, workspace);
   DictBuilder result;
@@ -104,13 +101,13 @@ Ref compute_structure_tensor(PyObject* const* args) {
   return result.finish();
 }
 
-Ref compute_multiscale_structure_tensor(PyObject* const* args) {
-  const Array2DF64 image = to_array2d_f64(args[0], "image");
-  const std::vector<double> sigmas = to_f64_vec(args[1], "sigmas");
+Ref compute_multiscale_structure_tensor(const Args& args) {
+  const Array2DF64 image = to_array2d_f64(args[0]);
+  const std::vector<double> sigmas = to_f64_vec(args[1]);
   const std::size_t rows = image.rows();
   const std::size_t cols = image.cols();
   Buffer copy;
-  const orient::FieldView field = image_field(args[0], image, copy);
+  const orient::FieldView field = image_field(args[0].object, image, copy);
 
   if (!sigmas.empty()) orient::check_row_chunks(cols);
   std::vector<OrientationMaps> scales;
@@ -131,8 +128,7 @@ Ref compute_multiscale_structure_tensor(PyObject* const* args) {
   Buffer best_coherence = Buffer::uninitialized(area);
   std::vector<const double*> coherences;
   for (const OrientationMaps& maps : scales) coherences.push_back(maps.coherence.data());
-  orient::select_optimal_scale(sigmas, coherences, area, best_sigma.data(),
-                               best_coherence.data());
+  orient::select_optimal_scale(sigmas, coherences, area, best_sigma.data(), best_coherence.data());
 
   DictBuilder result;
   result.set("sigmas", new_float_list(sigmas));
@@ -150,8 +146,8 @@ Ref compute_multiscale_structure_tensor(PyObject* const* args) {
   return result.finish();
 }
 
-Ref fit_nuclear_ellipses(PyObject* const* args) {
-  const Array2DI32 mask = to_array2d_i32(args[0], "nuclear_mask");
+Ref fit_nuclear_ellipses(const Args& args) {
+  const Array2DI32 mask = to_array2d_i32(args[0]);
   // The owned copy also turns an enormous zero-strided view into a MemoryError up front
   // instead of an endless scan of its logical pixels.
   const std::vector<std::int32_t> labels = mask.to_row_major();
@@ -173,5 +169,31 @@ Ref fit_nuclear_ellipses(PyObject* const* args) {
   }
   return result.finish();
 }
+
+constexpr const char* compute_structure_tensor_params[] = {"image", "sigma"};
+constexpr const char* compute_multiscale_structure_tensor_params[] = {"image", "sigmas"};
+constexpr const char* fit_nuclear_ellipses_params[] = {"nuclear_mask"};
+
+const FunctionEntry functions[] = {
+    define_function("compute_structure_tensor", compute_structure_tensor_params,
+                    "Compute structure tensor at a single scale.\nReturns dict with \"theta\", "
+                    "\"coherence\" as 2D numpy arrays.",
+                    compute_structure_tensor),
+    define_function(
+        "compute_multiscale_structure_tensor", compute_multiscale_structure_tensor_params,
+        "Compute multiscale structure tensor.\nReturns dict with \"scales\" (list of sigma "
+        "values) and per-scale theta/coherence.",
+        compute_multiscale_structure_tensor),
+    define_function(
+        "fit_nuclear_ellipses", fit_nuclear_ellipses_params,
+        "Fit nuclear ellipses from a labeled mask.\n`nuclear_mask`: 2D array where each "
+        "pixel is a cell label (0 = background).\nReturns list of dicts with aspect_ratio, "
+        "angle, centroid_row, centroid_col.",
+        fit_nuclear_ellipses),
+};
+
+}  // namespace
+
+const std::span<const FunctionEntry> orient_functions = functions;
 
 }  // namespace tazmir::py

@@ -11,6 +11,13 @@ namespace tazmir::py {
 /// Thrown once a Python exception has been set; the module frame turns it into a null return.
 struct PythonError {};
 
+/// One bound argument of a module function (borrowed) with its parameter name, which
+/// conversion messages quote.
+struct Arg {
+  PyObject* object;
+  const char* name;
+};
+
 /// Owns one strong reference (or none). Copy is deleted; move transfers ownership.
 class Ref {
  public:

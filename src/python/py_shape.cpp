@@ -5,7 +5,7 @@
 #include "core/contour.hpp"
 #include "core/panic.hpp"
 #include "python/convert.hpp"
-#include "python/entry_points.hpp"
+#include "python/frame.hpp"
 #include "shape/descriptors.hpp"
 
 namespace tazmir::py {
@@ -63,21 +63,38 @@ Ref analyze_contour(const Array2DF64& array, const ResultKeys& keys) {
   return result;
 }
 
-}  // namespace
-
-Ref analyze_shape(PyObject* const* args) {
-  const Array2DF64 contour = to_array2d_f64(args[0], "contour_xy");
+Ref analyze_shape(const Args& args) {
+  const Array2DF64 contour = to_array2d_f64(args[0]);
   return analyze_contour(contour, ResultKeys());
 }
 
-Ref analyze_shapes_batch(PyObject* const* args) {
+Ref analyze_shapes_batch(const Args& args) {
   // Every item is converted before any is measured; the first failing contour ends the
   // call with its own error and the dicts built so far are dropped.
-  const std::vector<Array2DF64> contours = to_array2d_f64_vec(args[0], "contours");
+  const std::vector<Array2DF64> contours = to_array2d_f64_vec(args[0]);
   const ResultKeys keys;
   ListBuilder results;
   for (const Array2DF64& contour : contours) results.append(analyze_contour(contour, keys));
   return results.finish();
 }
+
+constexpr const char* analyze_shape_params[] = {"contour_xy"};
+constexpr const char* analyze_shapes_batch_params[] = {"contours"};
+
+const FunctionEntry functions[] = {
+    define_function(
+        "analyze_shape", analyze_shape_params,
+        "Analyze a single cell boundary contour.\n`contour_xy`: Nx2 numpy array of boundary "
+        "points (x, y) in physical units.\n\nReturns a dict with all shape measurements.",
+        analyze_shape),
+    define_function("analyze_shapes_batch", analyze_shapes_batch_params,
+                    "Batch analyze multiple cell boundary contours.\n`contours`: list of Nx2 numpy "
+                    "arrays.\n\nReturns list of dicts.",
+                    analyze_shapes_batch),
+};
+
+}  // namespace
+
+const std::span<const FunctionEntry> shape_functions = functions;
 
 }  // namespace tazmir::py

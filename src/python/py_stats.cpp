@@ -3,7 +3,7 @@
 
 #include "core/panic.hpp"
 #include "python/convert.hpp"
-#include "python/entry_points.hpp"
+#include "python/frame.hpp"
 #include "stats/correlation.hpp"
 #include "stats/permutation.hpp"
 #include "stats/ripley.hpp"
@@ -21,14 +21,12 @@ std::vector<Point> point_pairs(const Array2DF64& array) {
   return points;
 }
 
-}  // namespace
-
-Ref orientational_correlation(PyObject* const* args) {
-  const Array2DF64 centroids = to_array2d_f64(args[0], "centroids");
-  const Array1DF64 thetas = to_array1d_f64(args[1], "thetas");
-  const std::uint32_t k = to_u32(args[2], "k");
-  const double max_r = to_f64(args[3], "max_r");
-  const std::uint64_t n_bins = to_u64(args[4], "n_bins");
+Ref orientational_correlation(const Args& args) {
+  const Array2DF64 centroids = to_array2d_f64(args[0]);
+  const Array1DF64 thetas = to_array1d_f64(args[1]);
+  const std::uint32_t k = to_u32(args[2]);
+  const double max_r = to_f64(args[3]);
+  const std::uint64_t n_bins = to_u64(args[4]);
 
   const std::vector<Point> pairs = point_pairs(centroids);
   const stats::CorrelationResult result =
@@ -43,10 +41,10 @@ Ref orientational_correlation(PyObject* const* args) {
   return dict.finish();
 }
 
-Ref ripley_k(PyObject* const* args) {
-  const Array2DF64 points = to_array2d_f64(args[0], "points");
-  const std::array<double, 4> bbox = to_f64_quad(args[1], "bbox");
-  const Array1DF64 r_values = to_array1d_f64(args[2], "r_values");
+Ref ripley_k(const Args& args) {
+  const Array2DF64 points = to_array2d_f64(args[0]);
+  const std::array<double, 4> bbox = to_f64_quad(args[1]);
+  const Array1DF64 r_values = to_array1d_f64(args[2]);
 
   const std::vector<Point> pairs = point_pairs(points);
   const stats::RipleyResult result = stats::ripley_k(pairs, bbox, r_values.as_slice());
@@ -58,11 +56,11 @@ Ref ripley_k(PyObject* const* args) {
   return dict.finish();
 }
 
-Ref permutation_test(PyObject* const* args) {
-  const Array1DF64 values_a = to_array1d_f64(args[0], "values_a");
-  const Array1DF64 values_b = to_array1d_f64(args[1], "values_b");
-  const std::uint64_t n_permutations = to_u64(args[2], "n_permutations");
-  const std::uint64_t seed = to_u64(args[3], "seed");
+Ref permutation_test(const Args& args) {
+  const Array1DF64 values_a = to_array1d_f64(args[0]);
+  const Array1DF64 values_b = to_array1d_f64(args[1]);
+  const std::uint64_t n_permutations = to_u64(args[2]);
+  const std::uint64_t seed = to_u64(args[3]);
 
   const std::span<const double> a = values_a.as_slice();
   const std::span<const double> b = values_b.as_slice();
@@ -74,5 +72,40 @@ Ref permutation_test(PyObject* const* args) {
   dict.set("n_permutations", new_int(result.n_permutations));
   return dict.finish();
 }
+
+constexpr const char* orientational_correlation_params[] = {"centroids", "thetas", "k", "max_r",
+                                                            "n_bins"};
+constexpr const char* ripley_k_params[] = {"points", "bbox", "r_values"};
+constexpr const char* permutation_test_params[] = {"values_a", "values_b", "n_permutations",
+                                                   "seed"};
+
+const FunctionEntry functions[] = {
+    define_function(
+        "orientational_correlation", orientational_correlation_params,
+        "Compute the orientational correlation function G_k(r).\n\n`centroids`: Nx2 numpy "
+        "array of cell centroid positions.\n`thetas`: 1D array of per-cell director angles.\n"
+        "`k`: k-atic symmetry order.\n`max_r`: maximum distance to compute.\n`n_bins`: "
+        "number of distance bins.\n\nReturns dict with \"r_bins\", \"g_values\", \"counts\", "
+        "\"correlation_length\".",
+        orientational_correlation),
+    define_function(
+        "ripley_k", ripley_k_params,
+        "Compute Ripley's K-function for a 2D point pattern.\n\n`points`: Nx2 numpy array of "
+        "point positions.\n`bbox`: [x_min, y_min, x_max, y_max] bounding box.\n`r_values`: "
+        "1D array of distances at which to evaluate K.\n\nReturns dict with \"r_values\", "
+        "\"k_values\", \"l_values\".",
+        ripley_k),
+    define_function(
+        "permutation_test", permutation_test_params,
+        "Two-sample permutation test using difference of means.\n\n`values_a`: 1D array of "
+        "measurements from condition A.\n`values_b`: 1D array of measurements from condition "
+        "B.\n`n_permutations`: number of random permutations.\n`seed`: random seed for "
+        "reproducibility.\n\nReturns dict with \"observed\", \"p_value\", \"n_permutations\".",
+        permutation_test),
+};
+
+}  // namespace
+
+const std::span<const FunctionEntry> stats_functions = functions;
 
 }  // namespace tazmir::py
