@@ -1,0 +1,41 @@
+// The package's own compute kernels, bound for Python as `tazmir._kernels`.
+#pragma once
+
+#include "python/py_ref.hpp"
+
+#include <new>
+
+namespace tazmir::kernels {
+
+/// A C-contiguous, aligned array of the given NumPy type number and dimension count, or a
+/// TypeError/ValueError naming `what` (the Python wrapper converts; this only guards).
+PyObject* require_array(PyObject* object, int type_num, int ndim, const char* what);
+
+/// Runs `body` without the interpreter lock (it must not touch Python objects). Returns false
+/// with MemoryError or RuntimeError set when it threw.
+template <class F>
+bool run_released(F&& body) {
+  int failure = 0;
+  Py_BEGIN_ALLOW_THREADS
+  try {
+    body();
+  } catch (const std::bad_alloc&) {
+    failure = 1;
+  } catch (...) {
+    failure = 2;
+  }
+  Py_END_ALLOW_THREADS
+  if (failure == 1) PyErr_NoMemory();
+  if (failure == 2) PyErr_SetString(PyExc_RuntimeError, "internal failure in a tazmir kernel");
+  return failure == 0;
+}
+
+PyObject* nematic_block_means(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
+}  // namespace tazmir::kernels
+
+namespace tazmir::kernels {
+
+PyObject* gaussian_blur_stack(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
+}  // namespace tazmir::kernels
