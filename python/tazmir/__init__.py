@@ -1,7 +1,9 @@
 """tazmir: tissue images analysed as liquid crystals.
 
 ``analyze_image`` runs the whole chain of the compute core ``_native`` on one image and
-returns an ``ImageAnalysis``; ``tazmir.angles`` converts angles to and from the conventions of
+returns an ``ImageAnalysis``; ``analyze_movie`` does it frame by frame and links the defects
+over time; ``read_image`` reads a microscopy file with its axes and pixel size, and
+``tazmir.export.write_results`` writes the results folder; ``tazmir.angles`` converts angles to and from the conventions of
 other tools; ``tazmir.synthetic`` makes test tissues with known defects. The command line
 (``tazmir demo``, ``tazmir analyze``) and the figures need the ``cli`` extra.
 """
@@ -11,8 +13,10 @@ from importlib import metadata as _metadata
 from . import angles, synthetic
 from .analysis import analyze_image
 from .grid import DirectorGrid
+from .io import ImageData, read_image
+from .movie import MovieAnalysis, analyze_movie
 from .result import Defect, ImageAnalysis
-from .synthetic import synthetic_tissue
+from .synthetic import synthetic_movie, synthetic_tissue
 
 try:
     __version__ = _metadata.version("tazmir")
@@ -23,9 +27,14 @@ __all__ = [
     "Defect",
     "DirectorGrid",
     "ImageAnalysis",
+    "ImageData",
+    "MovieAnalysis",
     "__version__",
     "analyze_image",
+    "analyze_movie",
     "angles",
+    "read_image",
     "synthetic",
+    "synthetic_movie",
     "synthetic_tissue",
 ]

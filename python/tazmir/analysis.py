@@ -12,6 +12,7 @@ import numpy.typing as npt
 
 import _native
 
+from . import labels
 from .grid import DirectorGrid, block_director, continuous_director, grid_to_pixels
 from .result import Defect, ImageAnalysis
 
@@ -152,6 +153,8 @@ def analyze_image(
     k: int = 2,
     nuclear_mask: Optional[npt.ArrayLike] = None,
     contours: Optional[Sequence[npt.ArrayLike]] = None,
+    nuclei: Optional[npt.ArrayLike] = None,
+    cells: Optional[npt.ArrayLike] = None,
 ) -> ImageAnalysis:
     """Run the whole analysis of one grey-level image.
 
@@ -166,6 +169,12 @@ def analyze_image(
     ``k`` is the k-atic order of the defects and of G_k; the structure tensor measures axes,
     so it must be even (a higher order needs blocks whose directors turn by less than
     pi / (2k) between neighbours, or the lift to the k-atic angle invents defects).
+
+    ``nuclei`` and ``cells`` are integer label images of the image's shape (0 = background,
+    as segmentation tools write them): nucleus labels give the nuclear ellipses (and replace
+    ``nuclear_mask``), cell labels are outlined with sub-pixel contours (this needs
+    scikit-image) and replace ``contours``. Each label gets a row of ``nuclei_frame()`` or
+    ``cells_frame()``, with the reason when it is too small or thin to measure.
 
     Raises ValueError or TypeError for unusable input (a non-2-D or non-finite image, an
     image smaller than one block, a non-positive pixel size, a degenerate contour).
@@ -183,8 +192,11 @@ def analyze_image(
         raise ValueError(
             f"image of shape {pixels.shape} holds no whole {grid_step} x {grid_step} block"
         )
+    if nuclei is not None:
+        nuclear_mask = labels.as_labels(nuclei, pixels.shape, "nuclei")
     mask = None if nuclear_mask is None else _as_mask(nuclear_mask, pixels.shape)
     outlines = None if contours is None else _as_contours(contours)
+    cell_labels = None if cells is None else labels.as_labels(cells, pixels.shape, "cells")
 
     field = _native.compute_structure_tensor(pixels, sigma)
     grid = block_director(field["theta"], field["coherence"], grid_step)
@@ -207,6 +219,12 @@ def analyze_image(
     text = params.pop("json")
     nuclei, ripley = (None, None) if mask is None else _nuclei(mask, pixel_size_um)
     shapes = None if outlines is None else _shapes(outlines)
+    nucleus_table = None if mask is None else labels.measure_nuclei(mask, pixel_size_um)
+    cell_table = None
+    if cell_labels is not None:
+        cell_table, shapes = labels.measure_cells(cell_labels, pixel_size_um)
+    elif outlines is not None and shapes is not None:
+        cell_table = labels.measure_contours(shapes, outlines, pixel_size_um)
     return ImageAnalysis(
         image_shape=(int(pixels.shape[0]), int(pixels.shape[1])),
         pixel_size_um=pixel_size_um,
@@ -227,4 +245,6 @@ def analyze_image(
         nuclei=nuclei,
         ripley=ripley,
         shapes=shapes,
+        nucleus_table=nucleus_table,
+        cell_table=cell_table,
     )

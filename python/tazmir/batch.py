@@ -1,98 +1,175 @@
-"""Analysing many image files: serially, in local worker processes or on a Dask cluster.
+"""Analysing many files: serially, in local worker processes or on a Dask cluster.
 
-Each file is read, analysed and drawn by one task (`process_file`) that returns everything
-to write; the caller writes the outputs in file order, so every way of running gives the
-same files.
+Each file is read, analysed and drawn by one task (`process_file`) that returns the analysis
+and its figure; the caller writes the results folders in file order, so every way of running
+gives the same files. A folder is renamed into place only when complete.
 """
 
 from __future__ import annotations
 
+import math
 import os
+import shutil
 import sys
 from collections.abc import Iterator, Sequence
-from concurrent.futures import ProcessPoolExecutor
-from dataclasses import dataclass
-from itertools import repeat
+from concurrent.futures import Future, ProcessPoolExecutor
+from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Optional
 
 from .analysis import analyze_image
-from .files import ImageReadError, output_names, read_image, summary_json, write_summary_csv
+from .export import write_results
+from .files import output_names, read_summary, write_summary_csv
+from .io import ImageData, ImageReadError, read_image, select_planes
 
 __all__ = [
     "AnalysisOptions",
     "ClusterUnavailable",
     "FileOutcome",
+    "OutputExists",
     "process_file",
     "run_batch",
-    "write_outcome",
 ]
 
 
 @dataclass(frozen=True)
 class AnalysisOptions:
-    """The `analyze_image` settings shared by every file of a batch."""
+    """The settings shared by every file of a batch (None: from the file, or automatic)."""
 
-    pixel_size_um: float
-    sigma: float = 2.0
-    grid_step: int = 8
+    pixel_size_um: Optional[float] = None
+    sigma: Any = 2.0
+    grid_step: Any = 8
+    channel: Optional[int] = None
+    z: Optional[int] = None
+    nuclei: Optional[str] = None  # label image path; {stem} is the image's file stem
+    cells: Optional[str] = None
+    search_range_um: Optional[float] = None
+    memory: int = 1
+    frame_interval_s: Optional[float] = None
+    figure: bool = True
 
 
 @dataclass(frozen=True)
 class FileOutcome:
-    """What one task produced: the outputs to write, or the reason it failed."""
+    """What one task produced: the analysis with its figure, or the reason it failed."""
 
     path: str
-    summary: Optional[dict[str, Any]] = None
-    params_json: Optional[str] = None
+    result: Any = None
     png: Optional[bytes] = None
+    info: dict[str, Any] = field(default_factory=dict)
+    notes: tuple[str, ...] = ()
     error: Optional[str] = None
 
 
-def process_file(path: str, options: AnalysisOptions) -> FileOutcome:
-    """Read, analyse and draw one image file; failures come back as `FileOutcome.error`."""
-    from .figures import render_png
+class InputError(Exception):
+    """A file that cannot be analysed as asked (its reason is one line for the user)."""
 
+
+def _pixel_size(image: ImageData, options: AnalysisOptions) -> tuple[float, str, list[str]]:
+    notes = []
+    if options.pixel_size_um is not None:
+        if image.pixel_size_um is not None and not math.isclose(
+            image.pixel_size_um, options.pixel_size_um, rel_tol=1e-6
+        ):
+            notes.append(f"--pixel-size {options.pixel_size_um:g} µm overrides the file's "
+                         f"{image.pixel_size_um:.6g} µm ({image.pixel_size_source})")
+        return options.pixel_size_um, "--pixel-size", notes
+    if image.pixel_size_um is None:
+        raise InputError("the file does not state its pixel size; pass --pixel-size UM")
+    assert image.pixel_size_source is not None
+    return image.pixel_size_um, image.pixel_size_source, notes
+
+
+def _label_stack(pattern: str, path: Path, name: str, shape: tuple[int, ...], movie: bool,
+                 z: Optional[int]) -> Any:
+    label_path = Path(pattern.replace("{stem}", path.stem))
     try:
-        image = read_image(path)
+        labels = read_image(label_path)
+        planes = select_planes(labels, z=z, labels=True)
     except ImageReadError as exc:
-        return FileOutcome(path, error=f"cannot read image: {exc}")
+        raise InputError(f"cannot read {name} labels {label_path}: {exc}") from None
+    frames = [planes[t] for t in range(len(planes))]
+    if frames[0].dtype.kind not in "iu":
+        raise InputError(f"{name} labels {label_path} must hold integers, got {frames[0].dtype}")
+    got = (len(frames), *frames[0].shape) if movie else frames[0].shape
+    if movie and len(frames) == 1 and shape[0] > 1:
+        raise InputError(f"{name} labels {label_path} have 1 frame, the movie {shape[0]}")
+    if tuple(got) != tuple(shape):
+        raise InputError(f"{name} labels {label_path} have shape {tuple(got)}, the image "
+                         f"{tuple(shape)}")
+    return frames if movie else frames[0]
+
+
+def _analyse(path: str, options: AnalysisOptions, frame_workers: int) -> FileOutcome:
+    from .movie import analyze_movie
+
+    source = Path(path)
     try:
-        result = analyze_image(
-            image,
-            pixel_size_um=options.pixel_size_um,
-            sigma=options.sigma,
-            grid_step=options.grid_step,
-        )
+        image = read_image(source, lazy=True)
+    except ImageReadError as exc:
+        raise InputError(f"cannot read image: {exc}") from None
+    with image:
+        try:
+            planes = select_planes(image, channel=options.channel, z=options.z)
+            first = planes[0]
+        except ImageReadError as exc:
+            raise InputError(str(exc)) from None
+        pixel_size, pixel_source, notes = _pixel_size(image, options)
+        shape = (len(planes), *planes.frame_shape) if planes.is_movie else planes.frame_shape
+        labels = {
+            name: _label_stack(pattern, source, name, shape, planes.is_movie, options.z)
+            for name, pattern in (("nuclei", options.nuclei), ("cells", options.cells))
+            if pattern is not None
+        }
+        info: dict[str, Any] = {"file": str(source), "pixel_size_source": pixel_source,
+                                "axes": image.axes, "channel": options.channel, "z": options.z}
+        common = {"pixel_size_um": pixel_size, "sigma": options.sigma,
+                  "grid_step": options.grid_step}
+        if planes.is_movie:
+            interval = options.frame_interval_s or image.frame_interval_s
+            result = analyze_movie(
+                planes, frame_interval_s=interval, search_range_um=options.search_range_um,
+                memory=options.memory, workers=frame_workers, **labels, **common,
+            )
+            shown = planes[len(planes) - 1]
+        else:
+            result = analyze_image(first, **labels, **common)
+            shown = first
+    png = None
+    if options.figure:
+        from .figures import render_png
+
+        png = render_png(result, shown)
+    return FileOutcome(path, result=result, png=png, info=info, notes=tuple(notes))
+
+
+def process_file(path: str, options: AnalysisOptions, frame_workers: int = 1) -> FileOutcome:
+    """Read, analyse and draw one file; failures come back as `FileOutcome.error`."""
+    try:
+        return _analyse(path, options, frame_workers)
+    except InputError as exc:
+        return FileOutcome(path, error=str(exc))
     except (ValueError, TypeError) as exc:
         return FileOutcome(path, error=f"cannot analyse image: {exc}")
     except MemoryError:
         # One huge image must not end the batch; the others may well fit.
         return FileOutcome(path, error="cannot analyse image: not enough memory")
-    return FileOutcome(
-        path, summary=result.summary(), params_json=result.to_json(), png=render_png(result, image)
-    )
-
-
-def write_outcome(folder: Path, outcome: FileOutcome) -> None:
-    """Write params.json, summary.json and analysis.png of one image into `folder`."""
-    assert outcome.summary is not None and outcome.params_json is not None
-    folder.mkdir(parents=True, exist_ok=True)
-    (folder / "params.json").write_text(outcome.params_json, encoding="utf-8")
-    (folder / "summary.json").write_text(summary_json(outcome.summary), encoding="utf-8")
-    if outcome.png is not None:
-        (folder / "analysis.png").write_bytes(outcome.png)
 
 
 def _limit_threads(threads: int) -> None:
+    import signal
+
+    # Ctrl-C goes to the parent, which stops the workers; they must not die mid-task first.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
     # Each worker process has its own core thread pool: share the processors between them
     # unless the user chose a size.
     os.environ.setdefault("TAZMIR_NUM_THREADS", str(threads))
 
 
-def _serial(paths: Sequence[str], options: AnalysisOptions) -> Iterator[FileOutcome]:
+def _serial(paths: Sequence[str], options: AnalysisOptions, frame_workers: int
+            ) -> Iterator[FileOutcome]:
     for path in paths:
-        yield process_file(path, options)
+        yield process_file(path, options, frame_workers)
 
 
 def _local_processes(
@@ -103,14 +180,32 @@ def _local_processes(
     threads = max(1, (os.cpu_count() or 1) // workers)
     # spawn, not fork: the parent may already run threads (the core's pool, a progress bar).
     context = multiprocessing.get_context("spawn")
-    with ProcessPoolExecutor(
+    executor = ProcessPoolExecutor(
         workers, mp_context=context, initializer=_limit_threads, initargs=(threads,)
-    ) as executor:
-        yield from executor.map(process_file, paths, repeat(options))
+    )
+    try:
+        # At most two tasks per worker wait: results hold whole analyses.
+        pending: list[Future] = []
+        for path in paths:
+            pending.append(executor.submit(process_file, path, options))
+            if len(pending) >= 2 * workers:
+                yield pending.pop(0).result()
+        for future in pending:
+            yield future.result()
+    except BaseException:
+        executor.shutdown(wait=False, cancel_futures=True)
+        for process in list((executor._processes or {}).values()):
+            process.terminate()
+        raise
+    executor.shutdown()
 
 
 class ClusterUnavailable(Exception):
     """The Dask scheduler could not be reached."""
+
+
+class OutputExists(Exception):
+    """The output folder already holds results and neither overwrite nor resume was asked."""
 
 
 def _connect(address: str) -> Any:
@@ -132,6 +227,24 @@ def _cluster(paths: Sequence[str], options: AnalysisOptions, client: Any) -> Ite
                 yield FileOutcome(path, error=f"failed on the cluster: {exc!r}")
 
 
+def holds_results(out_dir: Path) -> bool:
+    """True when ``out_dir`` has a summary.csv or a results folder (one with summary.json)."""
+    if not out_dir.is_dir():
+        return False
+    return (out_dir / "summary.csv").exists() or any(
+        (child / "summary.json").is_file() for child in out_dir.iterdir() if child.is_dir()
+    )
+
+
+def _remove_leftovers(out_dir: Path) -> None:
+    """Hidden staging folders of a run that was killed before it could clean up."""
+    for child in out_dir.glob(".*.partial-*"):
+        if child.is_dir():
+            shutil.rmtree(child, ignore_errors=True)
+        else:
+            child.unlink(missing_ok=True)
+
+
 def run_batch(
     paths: Sequence[str | Path],
     out_dir: Path,
@@ -140,37 +253,61 @@ def run_batch(
     workers: int = 1,
     scheduler: Optional[str] = None,
     progress: bool = True,
+    overwrite: bool = False,
+    resume: bool = False,
 ) -> int:
     """Analyse `paths` into `out_dir` (one folder each plus summary.csv); return the number
     of files that failed, each reported on stderr with its name and reason.
 
-    With `scheduler` the files run on that Dask distributed cluster, whose workers must see
-    them at the same (absolute) paths; otherwise in `workers` local processes (1: in this
-    process). Raises ClusterUnavailable when the scheduler cannot be reached.
+    An `out_dir` that already holds results raises OutputExists (nothing is touched) unless
+    `overwrite` (replace the folders of these files and summary.csv) or `resume` (keep the
+    complete folders and analyse only the missing files). With `scheduler` the files run on
+    that Dask distributed cluster, whose workers must see them at the same (absolute) paths;
+    otherwise in `workers` local processes (1: in this process; a single movie then spreads
+    its frames over the workers). Raises ClusterUnavailable when the scheduler cannot be
+    reached.
     """
     from tqdm import tqdm
 
+    if holds_results(out_dir) and not (overwrite or resume):
+        raise OutputExists(
+            f"{out_dir} already holds results; pass --overwrite to replace them or --resume "
+            "to finish an interrupted run"
+        )
     files = [str(Path(p).resolve()) for p in paths]
     names = output_names(files)
+    done = {name for name in names if resume and (out_dir / name / "summary.json").is_file()}
+    todo = [(f, n) for f, n in zip(files, names) if n not in done]
+    todo_files = [f for f, _ in todo]
     if scheduler is not None:
-        outcomes = _cluster(files, options, _connect(scheduler))
-    elif workers > 1:
-        outcomes = _local_processes(files, options, workers)
+        outcomes = _cluster(todo_files, options, _connect(scheduler))
+    elif workers > 1 and len(todo_files) > 1:
+        outcomes = _local_processes(todo_files, options, workers)
     else:
-        outcomes = _serial(files, options)
+        outcomes = _serial(todo_files, options, workers)
     out_dir.mkdir(parents=True, exist_ok=True)
-    rows = []
+    _remove_leftovers(out_dir)
+    summaries: dict[str, dict[str, Any]] = {n: read_summary(out_dir / n) for n in done}
     failures = 0
-    with tqdm(total=len(files), unit="image", disable=None if progress else True,
+    with tqdm(total=len(todo), unit="file", disable=None if progress else True,
               file=sys.stderr) as bar:
-        for given, name, outcome in zip(paths, names, outcomes):
+        for (file, name), outcome in zip(todo, outcomes):
+            given = paths[files.index(file)]
+            for note in outcome.notes:
+                bar.write(f"tazmir: {given}: {note}", file=sys.stderr)
+            if outcome.error is None:
+                try:
+                    write_results(out_dir / name, outcome.result, png=outcome.png,
+                                  figure=options.figure, overwrite=overwrite,
+                                  info=outcome.info)
+                    summaries[name] = read_summary(out_dir / name)
+                except OSError as exc:
+                    outcome = FileOutcome(file, error=f"cannot write results: {exc}")
             if outcome.error is not None:
                 failures += 1
                 bar.write(f"tazmir: {given}: {outcome.error}", file=sys.stderr)
-            else:
-                write_outcome(out_dir / name, outcome)
-                assert outcome.summary is not None
-                rows.append((str(given), name, outcome.summary))
             bar.update()
+    rows = [(str(paths[i]), name, summaries[name]) for i, name in enumerate(names)
+            if name in summaries]
     write_summary_csv(out_dir / "summary.csv", rows)
     return failures

@@ -10,7 +10,7 @@ from typing import Optional
 
 __all__ = ["main"]
 
-_CLI_MODULES = ("matplotlib", "tifffile", "imageio", "tqdm")
+_CLI_MODULES = ("matplotlib", "tifffile", "imageio", "tqdm", "pandas", "trackpy", "skimage")
 
 
 def _missing(modules: Sequence[str]) -> list[str]:
@@ -39,6 +39,16 @@ def _positive_int(text: str) -> int:
     return value
 
 
+def _index(text: str) -> int:
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not an integer: {text!r}") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must be 0 or more, got {text!r}")
+    return value
+
+
 def _parser() -> argparse.ArgumentParser:
     from . import __version__
 
@@ -60,17 +70,37 @@ def _parser() -> argparse.ArgumentParser:
     demo.add_argument("--size", type=_positive_int, default=192, metavar="N",
                       help="image side in pixels (default 192)")
     demo.add_argument("--seed", type=int, default=7, help="random seed (default 7)")
+    demo.add_argument("--overwrite", action="store_true", help="replace earlier demo results")
 
     analyze = commands.add_parser(
         "analyze", help="analyse image files",
-        description="Analyse 2-D TIFF, PNG or JPEG images (colour is converted to grey). "
-        "Writes one folder per image (params.json, summary.json, analysis.png) and "
-        "summary.csv with one row per image. Unreadable files are reported on stderr and "
-        "make the exit status non-zero; the others are still analysed.",
+        description="Analyse images and (T, Y, X) movies: TIFF (ImageJ hyperstacks and "
+        "OME-TIFF with their axes and pixel size), PNG, JPEG (colour is converted to grey). "
+        "Writes one folder per file (summary.json, params.json, defects.csv, maps.tif, "
+        "analysis.png; tracks.csv for movies; nuclei.csv and cells.csv with label images) "
+        "and summary.csv with one row per file. Files that cannot be analysed are reported "
+        "on stderr and give exit status 1; the others are still analysed.",
     )
     analyze.add_argument("images", nargs="+", type=Path, metavar="IMAGES")
-    analyze.add_argument("--pixel-size", type=_positive_float, required=True, metavar="UM",
-                         help="pixel size in µm")
+    analyze.add_argument("--pixel-size", type=_positive_float, metavar="UM",
+                         help="pixel size in µm (default: from the file's metadata; "
+                         "given, it overrides the metadata)")
+    analyze.add_argument("--channel", type=_index, metavar="N",
+                         help="channel to analyse in a multi-channel file (from 0)")
+    analyze.add_argument("--z", type=_index, metavar="N", help="Z plane to analyse (from 0)")
+    analyze.add_argument("--nuclei", metavar="PATH",
+                         help="nucleus label image (integers, 0 = background); {stem} is "
+                         "replaced by each image's file name without extension")
+    analyze.add_argument("--cells", metavar="PATH",
+                         help="cell label image (integers, 0 = background); {stem} as above")
+    analyze.add_argument("--search-range", type=_positive_float, metavar="UM",
+                         help="movies: farthest a defect moves between frames, in µm "
+                         "(default: half the median spacing of neighbouring defects)")
+    analyze.add_argument("--memory", type=_index, default=1, metavar="N",
+                         help="movies: frames a defect may go undetected and keep its track "
+                         "(default 1)")
+    analyze.add_argument("--frame-interval", type=_positive_float, metavar="S",
+                         help="movies: seconds between frames (default: from the metadata)")
     analyze.add_argument("--sigma", type=_positive_float, default=2.0, metavar="S",
                          help="structure-tensor scale in pixels (default 2.0)")
     analyze.add_argument("--grid-step", type=_positive_int, default=8, metavar="N",
@@ -83,17 +113,28 @@ def _parser() -> argparse.ArgumentParser:
                        help="run on the Dask distributed cluster at ADDRESS "
                        "(e.g. tcp://host:8786); its workers must see the images")
     analyze.add_argument("--no-progress", action="store_true", help="hide the progress bar")
+    analyze.add_argument("--no-figure", action="store_true", help="do not draw analysis.png")
+    again = analyze.add_mutually_exclusive_group()
+    again.add_argument("--overwrite", action="store_true",
+                       help="replace the results of these files in an --out that holds results")
+    again.add_argument("--resume", action="store_true",
+                       help="keep complete results in --out and analyse only the rest")
     return parser
 
 
 def _demo(args: argparse.Namespace) -> int:
+    import io
+
     import tifffile
 
     from .analysis import analyze_image
-    from .batch import FileOutcome, write_outcome
-    from .figures import render_png
+    from .export import atomic_write, write_results
     from .synthetic import synthetic_tissue
 
+    if args.out.exists() and any(args.out.iterdir()) and not args.overwrite:
+        print(f"tazmir: {args.out} is not empty; pass --overwrite to replace it",
+              file=sys.stderr)
+        return 2
     tissue = synthetic_tissue(args.size, seed=args.seed)
     result = analyze_image(
         tissue.image,
@@ -101,36 +142,46 @@ def _demo(args: argparse.Namespace) -> int:
         nuclear_mask=tissue.nuclear_mask,
         contours=tissue.contours,
     )
-    outcome = FileOutcome(
-        "demo", summary=result.summary(), params_json=result.to_json(),
-        png=render_png(result, tissue.image),
-    )
-    write_outcome(args.out, outcome)
-    tifffile.imwrite(args.out / "image.tif", tissue.image)
+    write_results(args.out, result, image=tissue.image, overwrite=True,
+                  info={"pixel_size_source": "synthetic"})
+    buffer = io.BytesIO()
+    size = tissue.pixel_size_um  # so that `tazmir analyze` finds it without --pixel-size
+    tifffile.imwrite(buffer, tissue.image, ome=True,
+                     metadata={"axes": "YX", "PhysicalSizeX": size, "PhysicalSizeY": size})
+    atomic_write(args.out / "image.tif", buffer.getvalue())
     print(f"synthetic tissue: {args.size} x {args.size} px at {tissue.pixel_size_um} µm/px")
     for planted in tissue.defects:
         print(f"  planted {planted.charge:+.1f} at (row {planted.row:.1f}, col {planted.col:.1f})")
     for found in result.defects:
         print(f"  found   {found.charge:+.1f} at (row {found.row:.1f}, col {found.col:.1f})")
-    print(f"wrote {args.out / 'params.json'}, summary.json, analysis.png, image.tif")
+    print(f"wrote {args.out}: params.json, summary.json, defects.csv, nuclei.csv, cells.csv, "
+          "maps.tif, analysis.png, image.tif")
     return 0
 
 
 def _analyze(args: argparse.Namespace) -> int:
-    from .batch import AnalysisOptions, ClusterUnavailable, run_batch
+    from .batch import AnalysisOptions, ClusterUnavailable, OutputExists, run_batch
 
     if args.scheduler is not None and _missing(["distributed"]):
         print("tazmir: --scheduler needs Dask distributed: pip install 'tazmir[cluster]'",
               file=sys.stderr)
         return 2
-    options = AnalysisOptions(args.pixel_size, args.sigma, args.grid_step)
+    options = AnalysisOptions(
+        pixel_size_um=args.pixel_size, sigma=args.sigma, grid_step=args.grid_step,
+        channel=args.channel, z=args.z, nuclei=args.nuclei, cells=args.cells,
+        search_range_um=args.search_range, memory=args.memory,
+        frame_interval_s=args.frame_interval, figure=not args.no_figure,
+    )
     try:
         failures = run_batch(
             args.images, args.out, options, workers=args.workers, scheduler=args.scheduler,
-            progress=not args.no_progress,
+            progress=not args.no_progress, overwrite=args.overwrite, resume=args.resume,
         )
-    except ClusterUnavailable as exc:
+    except (ClusterUnavailable, OutputExists) as exc:
         print(f"tazmir: {exc}", file=sys.stderr)
+        return 2
+    except OSError as exc:  # the output folder itself cannot be made or written
+        print(f"tazmir: cannot write to {args.out}: {exc.strerror or exc}", file=sys.stderr)
         return 2
     total = len(args.images)
     print(f"analysed {total - failures} of {total} images into {args.out}")
@@ -145,9 +196,14 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         print(f"tazmir: the command line needs {', '.join(missing)}: "
               "pip install 'tazmir[cli]'", file=sys.stderr)
         return 2
-    if args.command == "demo":
-        return _demo(args)
-    return _analyze(args)
+    try:
+        if args.command == "demo":
+            return _demo(args)
+        return _analyze(args)
+    except KeyboardInterrupt:
+        # Results folders appear only when complete: nothing half-written is left behind.
+        print("tazmir: interrupted", file=sys.stderr)
+        return 130
 
 
 if __name__ == "__main__":

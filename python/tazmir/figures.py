@@ -14,7 +14,7 @@ import numpy as np
 
 from .result import ImageAnalysis
 
-__all__ = ["analysis_figure", "render_png"]
+__all__ = ["analysis_figure", "movie_figure", "render_png"]
 
 _MAX_SEGMENTS_PER_SIDE = 48
 _MAX_DISPLAY_PIXELS = 640
@@ -149,11 +149,54 @@ def analysis_figure(result: ImageAnalysis, image: Optional[np.ndarray] = None) -
     return fig
 
 
-def render_png(result: ImageAnalysis, image: Optional[np.ndarray] = None) -> bytes:
-    """The figure of ``analysis_figure`` as PNG bytes (Agg canvas, reproducible)."""
+def movie_figure(result: Any, image: Optional[np.ndarray] = None) -> Any:
+    """A two-panel Figure of a `MovieAnalysis`: the last frame (``image``) with its director
+    field and every defect trajectory (+ red, - blue, a dot where each ends), and the
+    number of defects of each sign per frame."""
+    from matplotlib.figure import Figure
+
+    fig = Figure(figsize=(12.0, 5.4), dpi=100)
+    field_ax, count_ax = fig.subplots(1, 2, gridspec_kw={"width_ratios": [1.25, 1.0]})
+    fig.subplots_adjust(left=0.06, right=0.98, bottom=0.1, top=0.88, wspace=0.3)
+    _draw_field(field_ax, fig, image, result.frames[-1])
+    tracks: dict[int, list[Any]] = {}
+    for d in result.defects:
+        tracks.setdefault(d.track, []).append(d)
+    for members in tracks.values():
+        members.sort(key=lambda d: d.frame)
+        colour = "#e8412c" if members[0].charge > 0 else "#2c7be8"
+        field_ax.plot([d.col for d in members], [d.row for d in members], "-", color=colour,
+                      linewidth=1.2, alpha=0.8)
+        field_ax.plot([members[-1].col], [members[-1].row], ".", color=colour, markersize=4)
+    field_ax.set_title(f"Last frame ({len(result.frames) - 1}) and defect trajectories")
+    frames = np.arange(len(result.frames))
+    plus = [sum(d.charge > 0 for d in f.defects) for f in result.frames]
+    minus = [sum(d.charge < 0 for d in f.defects) for f in result.frames]
+    count_ax.plot(frames, plus, "-o", color="#e8412c", markersize=3, label="+1/2")
+    count_ax.plot(frames, minus, "-^", color="#2c7be8", markersize=3, label="\N{MINUS SIGN}1/2")
+    count_ax.set_xlabel("frame")
+    count_ax.set_ylabel("defects")
+    count_ax.set_ylim(bottom=0)
+    count_ax.set_title("Defects per frame")
+    count_ax.legend(loc="upper right", fontsize="small")
+    summary = result.summary()
+    speed = summary["mean_speed_um_per_frame"]
+    fig.suptitle(
+        f"{len(result.frames)} frames, {summary['n_tracks']} tracks, "
+        f"{summary['n_pair_creations']} pair creations, "
+        f"{summary['n_pair_annihilations']} annihilations; mean speed "
+        + ("n/a" if not math.isfinite(speed) else f"{speed:.3g} µm/frame")
+    )
+    return fig
+
+
+def render_png(result: Any, image: Optional[np.ndarray] = None) -> bytes:
+    """The figure of ``analysis_figure`` (``movie_figure`` for a movie) as PNG bytes (Agg
+    canvas, reproducible)."""
     from matplotlib.backends.backend_agg import FigureCanvasAgg
 
-    fig = analysis_figure(result, image)
+    is_movie = hasattr(result, "frames")
+    fig = movie_figure(result, image) if is_movie else analysis_figure(result, image)
     FigureCanvasAgg(fig)
     buffer = io.BytesIO()
     # No date or version metadata, so equal analyses give byte-identical files.

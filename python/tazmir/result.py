@@ -23,6 +23,7 @@ class Defect:
     ``col_um`` the same in µm. ``grid_position`` is (row, col) in block units as
     ``detect_defects`` reports it. A positive charge winds the director in the sense from
     the column axis towards the row axis. ``holonomy_angle`` is the transport angle (near pi).
+    In a movie ``frame`` is the frame index and ``track`` the trajectory id.
     """
 
     charge: float
@@ -32,6 +33,14 @@ class Defect:
     col_um: float
     grid_position: tuple[float, float]
     holonomy_angle: float
+    frame: int = 0
+    track: Optional[int] = None
+
+
+def _frame(rows: list[dict[str, Any]], columns: tuple[str, ...]) -> Any:
+    import pandas as pd
+
+    return pd.DataFrame.from_records(rows, columns=list(columns))
 
 
 @dataclass(frozen=True, eq=False)
@@ -68,6 +77,33 @@ class ImageAnalysis:
     nuclei: Optional[list[dict[str, float]]] = None
     ripley: Optional[dict[str, np.ndarray]] = None
     shapes: Optional[list[dict[str, Any]]] = None
+    nucleus_table: Optional[list[dict[str, Any]]] = None
+    cell_table: Optional[list[dict[str, Any]]] = None
+
+    def __repr__(self) -> str:
+        rows, cols = self.image_shape
+        charges = [d.charge for d in self.defects]
+        text = (f"ImageAnalysis({rows} x {cols} px at {self.pixel_size_um:.4g} µm/px, "
+                f"{len(charges)} defects ({sum(q > 0 for q in charges)}+ "
+                f"{sum(q < 0 for q in charges)}-), mean order {float(np.mean(self.grid.order)):.3g}, "
+                f"correlation length {self.correlation_length_um:.4g} µm")
+        if self.nucleus_table is not None:
+            text += f", {len(self.nucleus_table)} nuclei"
+        if self.cell_table is not None:
+            text += f", {len(self.cell_table)} cells"
+        return text + ")"
+
+    def nuclei_frame(self) -> Any:
+        """nuclei.csv as a pandas DataFrame (one row per nucleus label; empty without nuclei)."""
+        from .labels import NUCLEUS_COLUMNS
+
+        return _frame(self.nucleus_table or [], NUCLEUS_COLUMNS)
+
+    def cells_frame(self) -> Any:
+        """cells.csv as a pandas DataFrame (one row per cell label or contour)."""
+        from .labels import CELL_COLUMNS
+
+        return _frame(self.cell_table or [], CELL_COLUMNS)
 
     @property
     def correlation_length_px(self) -> float:

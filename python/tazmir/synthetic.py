@@ -12,7 +12,10 @@ from dataclasses import dataclass
 
 import numpy as np
 
-__all__ = ["PlantedDefect", "SyntheticTissue", "planted_director", "synthetic_tissue"]
+__all__ = [
+    "PlantedDefect", "SyntheticMovie", "SyntheticTissue", "planted_director", "synthetic_movie",
+    "synthetic_tissue",
+]
 
 _HALF_WINDOW = 7  # pixels: a cell is drawn in a (2*7 + 1)-pixel square
 _LONG_SIGMA = 3.5  # pixels, along the long axis
@@ -157,3 +160,52 @@ def synthetic_tissue(
     )
     image = np.ascontiguousarray(canvas[half : half + rows, half : half + cols])
     return SyntheticTissue(image, mask, outlines, float(pixel_size_um), planted)
+
+
+@dataclass(frozen=True)
+class SyntheticMovie:
+    """A (T, Y, X) movie of a synthetic tissue whose defects drift along known paths.
+
+    ``positions[t, i]`` is the (row, col) pixel position of planted defect ``i`` in frame
+    ``t``; ``charges[i]`` its charge.
+    """
+
+    frames: np.ndarray
+    positions: np.ndarray
+    charges: np.ndarray
+    pixel_size_um: float
+
+
+def synthetic_movie(
+    n_frames: int = 8,
+    shape: int | tuple[int, int] = 160,
+    *,
+    defects: Sequence[PlantedDefect] | None = None,
+    velocities: Sequence[tuple[float, float]] | None = None,
+    pixel_size_um: float = 0.5,
+    seed: int = 7,
+) -> SyntheticMovie:
+    """A movie whose planted defects move at constant ``velocities`` ((row, col) pixels per
+    frame). Defaults: two +-1/2 pairs drifting in different directions at 1-2 px/frame. Each
+    frame is a fresh `synthetic_tissue` (new cells, same director law), as consecutive
+    micrographs of a turning-over layer are."""
+    rows, cols = (shape, shape) if isinstance(shape, int) else (int(shape[0]), int(shape[1]))
+    if defects is None:
+        defects = (
+            PlantedDefect(0.3 * rows, 0.3 * cols, 0.5), PlantedDefect(0.3 * rows, 0.7 * cols, -0.5),
+            PlantedDefect(0.7 * rows, 0.7 * cols, 0.5), PlantedDefect(0.7 * rows, 0.3 * cols, -0.5),
+        )
+        velocities = velocities or ((1.0, 1.5), (-0.5, -1.0), (-1.2, 0.8), (0.8, -0.6))
+    velocities = velocities or tuple((0.0, 0.0) for _ in defects)
+    if len(velocities) != len(defects):
+        raise ValueError(f"{len(velocities)} velocities for {len(defects)} defects")
+    start = np.array([[d.row, d.col] for d in defects], dtype=np.float64).reshape(-1, 2)
+    steps = np.asarray(velocities, dtype=np.float64).reshape(-1, 2)
+    positions = start[None] + np.arange(n_frames)[:, None, None] * steps[None]
+    charges = np.array([d.charge for d in defects], dtype=np.float64)
+    frames = np.empty((n_frames, rows, cols))
+    for t in range(n_frames):
+        planted = [PlantedDefect(r, c, q) for (r, c), q in zip(positions[t], charges)]
+        frames[t] = synthetic_tissue((rows, cols), pixel_size_um=pixel_size_um, defects=planted,
+                                     n_outlined=0, seed=seed + t).image
+    return SyntheticMovie(frames, positions, charges, float(pixel_size_um))

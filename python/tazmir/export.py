@@ -1,0 +1,274 @@
+"""The per-image (or per-movie) results folder: tables, maps, summary, parameters, figure.
+
+Every folder is built under a hidden temporary name beside its final place and renamed into
+place when complete, so an interrupted run never leaves a half-written folder or file, and a
+folder that exists is always whole (what ``--resume`` relies on).
+"""
+
+from __future__ import annotations
+
+import contextlib
+import csv
+import io
+import json
+import math
+import os
+import shutil
+from collections.abc import Iterator, Mapping, Sequence
+from pathlib import Path
+from typing import Any, Optional
+
+import numpy as np
+
+from .labels import CELL_COLUMNS, NUCLEUS_COLUMNS
+
+__all__ = [
+    "DEFECT_COLUMNS",
+    "MAP_CHANNELS",
+    "csv_text",
+    "defect_rows",
+    "local_order",
+    "staged_folder",
+    "summary_json",
+    "write_maps",
+    "write_results",
+]
+
+try:
+    from .result import DEFECT_COLUMNS
+except ImportError:  # the columns the per-defect table is agreed to have
+    DEFECT_COLUMNS = ("frame", "row_px", "col_px", "row_um", "col_um", "charge", "angle_rad",
+                      "order", "confidence")
+MAP_CHANNELS = ("theta_rad", "coherence", "order")
+RESULT_FILES = ("summary.json", "params.json", "defects.csv", "tracks.csv", "nuclei.csv",
+                "cells.csv", "maps.tif", "analysis.png")
+_ALIASES = {"row_px": "row", "col_px": "col"}
+
+
+def _plain(value: Any) -> Any:
+    """Non-finite floats become None: JSON has no infinity or NaN."""
+    if isinstance(value, (float, np.floating)):
+        return float(value) if math.isfinite(value) else None
+    if isinstance(value, np.integer):
+        return int(value)
+    if isinstance(value, np.bool_):
+        return bool(value)
+    if isinstance(value, (list, tuple)):
+        return [_plain(v) for v in value]
+    if isinstance(value, dict):
+        return {k: _plain(v) for k, v in value.items()}
+    return value
+
+
+def summary_json(summary: Mapping[str, Any]) -> str:
+    """The summary as indented JSON text (non-finite numbers as null), newline-terminated."""
+    plain = {key: _plain(value) for key, value in summary.items()}
+    return json.dumps(plain, indent=2, allow_nan=False, ensure_ascii=False) + "\n"
+
+
+def csv_cell(value: Any) -> str:
+    if value is None:
+        return ""
+    if isinstance(value, (bool, np.bool_)):
+        return "true" if value else "false"
+    if isinstance(value, (float, np.floating)):
+        value = float(value)
+        return repr(value) if math.isfinite(value) else ""  # shortest exact text
+    return str(value)
+
+
+def csv_text(columns: Sequence[str], rows: Sequence[Mapping[str, Any]]) -> str:
+    """A CSV table (header row, then one line per row; empty cells for missing values)."""
+    buffer = io.StringIO()
+    writer = csv.writer(buffer, lineterminator="\n")
+    writer.writerow(columns)
+    for row in rows:
+        writer.writerow([csv_cell(row.get(c)) for c in columns])
+    return buffer.getvalue()
+
+
+def defect_rows(defects: Sequence[Any], columns: Sequence[str] = DEFECT_COLUMNS) -> list[dict]:
+    """One dict per defect with the given columns (missing attributes stay empty)."""
+    rows = []
+    for d in defects:
+        row = {}
+        for c in columns:
+            value = getattr(d, c, None)
+            if value is None and c in _ALIASES:
+                value = getattr(d, _ALIASES[c], None)
+            if value is None and c == "frame":
+                value = 0
+            row[c] = value
+        rows.append(row)
+    return rows
+
+
+def _box_mean(values: np.ndarray, width: int) -> np.ndarray:
+    """Mean over a width x width window (edges reflected), by cumulative sums."""
+    half = width // 2
+    padded = np.pad(values, ((half, width - 1 - half), (half, width - 1 - half)), mode="reflect")
+    total = np.cumsum(np.cumsum(padded, axis=0), axis=1)
+    total = np.pad(total, ((1, 0), (1, 0)))
+    rows, cols = values.shape
+    window = (total[width:width + rows, width:width + cols] - total[:rows, width:width + cols]
+              - total[width:width + rows, :cols] + total[:rows, :cols])
+    return window / (width * width)
+
+
+def local_order(theta: np.ndarray, coherence: np.ndarray, width: int) -> np.ndarray:
+    """Local nematic order S = |<c e^{2i theta}>| / <c> over a width x width window, in [0, 1]
+    (0 where there is no coherence at all)."""
+    width = max(1, min(int(width), *theta.shape))
+    q_cos = _box_mean(coherence * np.cos(2.0 * theta), width)
+    q_sin = _box_mean(coherence * np.sin(2.0 * theta), width)
+    weight = _box_mean(coherence, width)
+    with np.errstate(invalid="ignore", divide="ignore"):
+        order = np.where(weight > 1e-12, np.hypot(q_cos, q_sin) / weight, 0.0)
+    return np.clip(order, 0.0, 1.0)
+
+
+def _map_planes(result: Any) -> np.ndarray:
+    return np.stack([
+        result.theta, result.coherence,
+        local_order(result.theta, result.coherence, result.grid_step),
+    ]).astype(np.float32)
+
+
+def write_maps(path: Path, frames: Sequence[Any], pixel_size_um: float,
+               frame_interval_s: Optional[float] = None) -> None:
+    """maps.tif: a float32 ImageJ hyperstack (C, Y, X), or (T, C, Y, X) for a movie, with
+    channels theta_rad, coherence, order and the pixel size in µm in the resolution tags.
+    Frames are computed and written one at a time."""
+    import tifffile
+
+    rows, cols = frames[0].theta.shape
+    movie = len(frames) > 1
+    shape = (len(frames), len(MAP_CHANNELS), rows, cols) if movie else (len(MAP_CHANNELS), rows, cols)
+    metadata: dict[str, Any] = {"axes": "TCYX" if movie else "CYX", "unit": "um",
+                                "Labels": list(MAP_CHANNELS) * len(frames), "mode": "grayscale"}
+    if movie and frame_interval_s is not None:
+        metadata["finterval"] = frame_interval_s
+
+    def planes() -> Iterator[np.ndarray]:
+        for frame in frames:
+            yield from _map_planes(frame)
+
+    tifffile.imwrite(
+        path, planes(), shape=shape, dtype=np.float32, imagej=True,
+        resolution=(1.0 / pixel_size_um, 1.0 / pixel_size_um), metadata=metadata,
+    )
+
+
+@contextlib.contextmanager
+def staged_folder(folder: Path, *, overwrite: bool = False) -> Iterator[Path]:
+    """Yield a hidden temporary folder beside ``folder``; when the block ends normally its
+    files take their places in ``folder`` (which must not exist unless ``overwrite``),
+    otherwise it is removed."""
+    folder = Path(folder)
+    if folder.exists() and not overwrite:
+        raise FileExistsError(f"{folder} already exists (pass overwrite=True to replace it)")
+    folder.parent.mkdir(parents=True, exist_ok=True)
+    stage = folder.parent / f".{folder.name}.partial-{os.getpid()}"
+    shutil.rmtree(stage, ignore_errors=True)
+    stage.mkdir()
+    try:
+        yield stage
+        if not folder.exists():
+            os.replace(stage, folder)
+        else:
+            _merge(stage, folder)
+    finally:
+        shutil.rmtree(stage, ignore_errors=True)
+
+
+def _merge(stage: Path, folder: Path) -> None:
+    """Move the staged results into an existing folder file by file, leaving other files of
+    the user alone. summary.json goes first and comes back last: a folder without it is
+    incomplete, and ``--resume`` redoes it."""
+    (folder / "summary.json").unlink(missing_ok=True)
+    made = {p.name for p in stage.iterdir()}
+    for name in RESULT_FILES:
+        if name not in made:
+            (folder / name).unlink(missing_ok=True)
+    for name in sorted(made - {"summary.json"}):
+        os.replace(stage / name, folder / name)
+    if "summary.json" in made:
+        os.replace(stage / "summary.json", folder / "summary.json")
+
+
+def atomic_write(path: Path, data: bytes | str) -> None:
+    """Write a file under a temporary name and rename it into place."""
+    path = Path(path)
+    temporary = path.parent / f".{path.name}.partial-{os.getpid()}"
+    try:
+        if isinstance(data, str):
+            temporary.write_text(data, encoding="utf-8")
+        else:
+            temporary.write_bytes(data)
+        os.replace(temporary, path)
+    finally:
+        temporary.unlink(missing_ok=True)
+
+
+def write_results(
+    folder: str | Path,
+    result: Any,
+    *,
+    image: Optional[np.ndarray] = None,
+    figure: bool = True,
+    overwrite: bool = False,
+    info: Optional[Mapping[str, Any]] = None,
+    png: Optional[bytes] = None,
+) -> Path:
+    """Write the results folder of an `ImageAnalysis` or `MovieAnalysis`, as the command line
+    does: summary.json (with ``info`` such as the file and the pixel-size source added),
+    params.json, defects.csv, nuclei.csv and cells.csv (when labels were given), maps.tif and
+    analysis.png (unless ``figure`` is False; ``png`` passes a figure already drawn, ``image``
+    is drawn under the director field). The folder appears complete or not at all; an
+    existing one is replaced only with ``overwrite``. Returns the folder.
+    """
+    folder = Path(folder)
+    if figure and png is None:
+        from .figures import render_png
+
+        png = render_png(result, image)
+    summary: dict[str, Any] = {}
+    extra = dict(info or {})
+    for key, value in result.summary().items():
+        summary[key] = value
+        if key == "pixel_size_um" and "pixel_size_source" in extra:
+            summary["pixel_size_source"] = extra.pop("pixel_size_source")
+    summary.update(extra)
+    frames = getattr(result, "frames", None) or [result]
+    with staged_folder(folder, overwrite=overwrite) as stage:
+        (stage / "params.json").write_text(result.to_json(), encoding="utf-8")
+        columns = getattr(result, "defect_columns", DEFECT_COLUMNS)
+        (stage / "defects.csv").write_text(
+            csv_text(columns, defect_rows(result.defects, columns)), encoding="utf-8")
+        tracks = getattr(result, "track_rows", None)
+        if tracks is not None:
+            from .movie import TRACK_COLUMNS
+
+            (stage / "tracks.csv").write_text(csv_text(TRACK_COLUMNS, tracks()), encoding="utf-8")
+        for name, attribute, columns in (("nuclei.csv", "nucleus_table", NUCLEUS_COLUMNS),
+                                         ("cells.csv", "cell_table", CELL_COLUMNS)):
+            rows = _table(frames, attribute)
+            if rows is not None:
+                if len(frames) > 1:
+                    columns = ("frame", *columns)
+                (stage / name).write_text(csv_text(columns, rows), encoding="utf-8")
+        write_maps(stage / "maps.tif", frames, result.pixel_size_um,
+                   getattr(result, "frame_interval_s", None))
+        if png is not None:
+            (stage / "analysis.png").write_bytes(png)
+        (stage / "summary.json").write_text(summary_json(summary), encoding="utf-8")
+    return folder
+
+
+def _table(frames: Sequence[Any], attribute: str) -> Optional[list[dict[str, Any]]]:
+    if getattr(frames[0], attribute, None) is None:
+        return None
+    if len(frames) == 1:
+        return list(getattr(frames[0], attribute))
+    return [{"frame": t, **row} for t, frame in enumerate(frames)
+            for row in getattr(frame, attribute)]
