@@ -106,7 +106,8 @@ def test_an_image_too_small_to_analyse_is_a_failure_too(tmp_path, capsys):
 def test_demo_writes_its_outputs_and_finds_the_planted_defects(tmp_path, capsys):
     assert main(["demo", "--out", str(tmp_path)]) == 0
     assert sorted(p.name for p in tmp_path.iterdir()) == [
-        "analysis.png", "image.tif", "params.json", "summary.json"]
+        "analysis.png", "cells.csv", "defects.csv", "image.tif", "maps.tif", "nuclei.csv",
+        "params.json", "summary.json"]
     summary = json.loads((tmp_path / "summary.json").read_text())
     assert (summary["n_positive"], summary["n_negative"]) == (1, 1)
     assert summary["n_cells"] == 400
@@ -118,18 +119,26 @@ def test_demo_writes_its_outputs_and_finds_the_planted_defects(tmp_path, capsys)
     assert "found   -0.5 at (row 95.5, col 127.5)" in out
     np.testing.assert_array_equal(tifffile.imread(tmp_path / "image.tif"),
                                   synthetic_tissue().image)
+    assert tazmir.read_image(tmp_path / "image.tif").pixel_size_um == 0.5
+    assert main(["demo", "--out", str(tmp_path)]) == 2
+    assert capsys.readouterr().err == f"tazmir: {tmp_path} is not empty; pass --overwrite to replace it\n"
+    assert main(["demo", "--out", str(tmp_path), "--overwrite"]) == 0
 
 
 @pytest.mark.parametrize(
     "argv, message",
     [
-        (["analyze", "x.tif", "--out", "o"], "the following arguments are required: --pixel-size"),
+        (["analyze", "x.tif"], "the following arguments are required: --out"),
+        (["analyze", "x.tif", "--out", "o", "--channel", "-1"],
+         "argument --channel: must be 0 or more, got '-1'"),
+        (["analyze", "x.tif", "--out", "o", "--overwrite", "--resume"],
+         "argument --resume: not allowed with argument --overwrite"),
         (["analyze", "x.tif", "--pixel-size", "0", "--out", "o"], "must be a positive number"),
         (["analyze", "x.tif", "--pixel-size", "1", "--out", "o", "--workers", "2",
           "--scheduler", "tcp://localhost:1"], "not allowed with argument"),
         (["demo"], "the following arguments are required: --out"),
     ],
-    ids=["no-pixel-size", "zero-pixel-size", "workers-and-scheduler", "demo-no-out"],
+    ids=["no-out", "negative-channel", "overwrite-and-resume", "zero-pixel-size", "workers-and-scheduler", "demo-no-out"],
 )
 def test_usage_errors_exit_with_status_2(argv, message, capsys):
     with pytest.raises(SystemExit) as info:

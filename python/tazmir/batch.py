@@ -298,7 +298,7 @@ def run_batch(
             if outcome.error is None:
                 try:
                     write_results(out_dir / name, outcome.result, png=outcome.png,
-                                  figure=options.figure, overwrite=overwrite,
+                                  figure=options.figure, overwrite=overwrite or resume,
                                   info=outcome.info)
                     summaries[name] = read_summary(out_dir / name)
                 except OSError as exc:

@@ -38,8 +38,8 @@ CELL_COLUMNS = (
     "convexity", "elongation", "elongation_angle_rad", "katic_q1", "katic_q2", "katic_q4",
     "katic_q6", "touches_border", "reason",
 )
-# The moment fit needs a few pixels to tell two axes apart.
-MIN_NUCLEUS_PIXELS = 5
+# A moment fit or an outline needs a few pixels to tell two axes apart.
+MIN_PIXELS = 5
 
 
 def as_labels(labels: npt.ArrayLike, shape: tuple[int, ...], name: str) -> np.ndarray:
@@ -70,8 +70,8 @@ def measure_nuclei(labels: np.ndarray, pixel_size_um: float) -> list[dict[str, A
     for label, count in zip(present.tolist(), counts.tolist()):
         fit = fits.get(label)
         area = count * pixel_size_um**2
-        if count < MIN_NUCLEUS_PIXELS or fit is None or not fit["semi_minor"] > 0.0:
-            reason = (f"only {count} pixels" if count < MIN_NUCLEUS_PIXELS
+        if count < MIN_PIXELS or fit is None or not fit["semi_minor"] > 0.0:
+            reason = (f"only {count} pixels" if count < MIN_PIXELS
                       else "too thin for an ellipse")
             rows.append(_empty(label, NUCLEUS_COLUMNS, reason, area_um2=area))
             continue
@@ -91,10 +91,10 @@ def measure_nuclei(labels: np.ndarray, pixel_size_um: float) -> list[dict[str, A
     return rows
 
 
-def cell_outlines(labels: np.ndarray) -> list[tuple[int, Optional[np.ndarray], bool, tuple]]:
+def cell_outlines(labels: np.ndarray) -> list[tuple[int, Optional[np.ndarray], bool, tuple, int]]:
     """Per label: its sub-pixel outline (x, y) = (column, row) in pixels (the longest closed
     contour of its padded mask at level 0.5; None where there is no area to trace), whether
-    it touches the image border, and its pixel centroid (row, col)."""
+    it touches the image border, its pixel centroid (row, col) and its number of pixels."""
     try:
         from skimage.measure import find_contours
     except ImportError:
@@ -123,7 +123,7 @@ def cell_outlines(labels: np.ndarray) -> list[tuple[int, Optional[np.ndarray], b
         if contours:
             longest = max(contours, key=len)[:-1]  # closed: the last point repeats the first
             outline = np.column_stack([longest[:, 1] + c0 - 1, longest[:, 0] + r0 - 1])
-        out.append((label, outline, label in touching, centroid))
+        out.append((label, outline, label in touching, centroid, end - start))
     return out
 
 
@@ -157,12 +157,13 @@ def measure_cells(
     long-axis angle (director convention), k-atic amplitudes, whether it touches the border;
     and the core's shape dicts of the measured labels."""
     rows, shapes = [], []
-    for label, outline, touches, centroid in cell_outlines(labels):
+    for label, outline, touches, centroid, count in cell_outlines(labels):
         shape = None
-        if outline is not None and len(outline) >= 3:
+        if count >= MIN_PIXELS and outline is not None and len(outline) >= 3:
             shape = _measure_one(outline * pixel_size_um)
         if shape is None:
-            row = _empty(label, CELL_COLUMNS, "too thin to outline", touches_border=touches)
+            reason = f"only {count} pixels" if count < MIN_PIXELS else "too thin to outline"
+            row = _empty(label, CELL_COLUMNS, reason, touches_border=touches)
         else:
             shapes.append(shape)
             row = _shape_row(label, shape, pixel_size_um)

@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import dataclasses
 import math
+import warnings
 from collections.abc import Iterable, Sequence
 from concurrent.futures import Future, ProcessPoolExecutor
 from dataclasses import dataclass
@@ -260,9 +261,12 @@ def link_defects(
         part = table[np.sign(table["charge"]) == np.sign(charge)]
         if part.empty:
             continue
-        result = NearestVelocityPredict().link_df(
-            part.copy(), search_range_um, memory=memory, pos_columns=["x", "y"]
-        )
+        with warnings.catch_warnings():
+            # trackpy's velocity predictor still calls a pandas API that pandas deprecates.
+            warnings.filterwarnings("ignore", message="The 'lsuffix' and 'rsuffix' keywords")
+            result = NearestVelocityPredict().link_df(
+                part.copy(), search_range_um, memory=memory, pos_columns=["x", "y"]
+            )
         result["particle"] = result["particle"].astype(np.int64) * 2 + (charge < 0)
         linked.append(result[["frame", "index", "particle"]])
     if not linked:

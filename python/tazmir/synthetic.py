@@ -13,7 +13,8 @@ from dataclasses import dataclass
 import numpy as np
 
 __all__ = [
-    "PlantedDefect", "SyntheticMovie", "SyntheticTissue", "planted_director", "synthetic_movie",
+    "PlantedDefect", "SyntheticMovie", "SyntheticTissue", "planted_director", "score_links",
+    "synthetic_movie",
     "synthetic_tissue",
 ]
 
@@ -209,3 +210,32 @@ def synthetic_movie(
         frames[t] = synthetic_tissue((rows, cols), pixel_size_um=pixel_size_um, defects=planted,
                                      n_outlined=0, seed=seed + t).image
     return SyntheticMovie(frames, positions, charges, float(pixel_size_um))
+
+
+def score_links(defects: Sequence, movie: SyntheticMovie, tolerance_px: float) -> dict[str, float]:
+    """Score linked defects (with ``frame`` and ``track``) against a movie's planted paths.
+
+    Each detection is matched to the nearest planted defect of its charge within
+    ``tolerance_px`` in its frame. A link joins two detections of one track in consecutive
+    frames; it is correct when both match the same planted defect. ``recall`` is the share of
+    planted defects matched in two consecutive frames whose detections are linked.
+    """
+    matched = {}
+    for d in defects:
+        planted = movie.positions[d.frame]
+        distance = np.hypot(planted[:, 0] - d.row, planted[:, 1] - d.col)
+        distance[np.sign(movie.charges) != np.sign(d.charge)] = np.inf
+        best = int(np.argmin(distance)) if len(distance) else -1
+        matched[(d.frame, d.track)] = best if best >= 0 and distance[best] <= tolerance_px else None
+    links = [(t, track) for (t, track) in matched if (t + 1, track) in matched]
+    correct = sum(1 for t, track in links
+                  if matched[(t, track)] is not None
+                  and matched[(t, track)] == matched[(t + 1, track)])
+    present = {(t, i) for (t, _), i in matched.items() if i is not None}
+    possible = sum(1 for t, i in present if (t + 1, i) in present)
+    return {
+        "links": float(len(links)),
+        "correct_fraction": correct / len(links) if links else float("nan"),
+        "recall": correct / possible if possible else float("nan"),
+        "matched_fraction": sum(i is not None for i in matched.values()) / max(1, len(matched)),
+    }

@@ -1,0 +1,175 @@
+"""tazmir analyze on a lab's files: metadata, labels, maps, and runs that are safe to repeat."""
+
+import csv
+import json
+
+import numpy as np
+import pytest
+
+pytest.importorskip("matplotlib")
+tifffile = pytest.importorskip("tifffile")
+pytest.importorskip("trackpy")
+pytest.importorskip("skimage")
+
+import tazmir
+from tazmir import batch, export
+from tazmir.cli import main
+
+
+def write_ij(path, data, axes="YX", size=0.5, **meta):
+    tifffile.imwrite(path, np.asarray(data, np.float32), imagej=True,
+                     resolution=(1 / size, 1 / size), metadata={"axes": axes, "unit": "um", **meta})
+
+
+@pytest.fixture(scope="module")
+def lab(tmp_path_factory):
+    """An ImageJ image with its nucleus labels beside it, and a plain TIFF without metadata."""
+    folder = tmp_path_factory.mktemp("lab")
+    tissue = tazmir.synthetic_tissue(96, seed=3)
+    write_ij(folder / "a.tif", tissue.image)
+    tifffile.imwrite(folder / "a_nuclei.tif", tissue.nuclear_mask)
+    tifffile.imwrite(folder / "plain.tif", tissue.image)
+    return folder, tissue
+
+
+def analyze(*args):
+    return main(["analyze", *map(str, args), "--no-progress"])
+
+
+def read_csv(path):
+    with open(path, newline="") as handle:
+        return list(csv.DictReader(handle))
+
+
+def outputs(folder):
+    return {str(p.relative_to(folder)): p.read_bytes() for p in sorted(folder.rglob("*"))
+            if p.is_file()}
+
+
+def test_metadata_labels_and_maps_make_a_complete_folder(lab, tmp_path, capsys):
+    folder, tissue = lab
+    assert analyze(folder / "a.tif", "--out", tmp_path, "--nuclei", folder / "{stem}_nuclei.tif") == 0
+    out = tmp_path / "a"
+    assert sorted(p.name for p in out.iterdir()) == [
+        "analysis.png", "defects.csv", "maps.tif", "nuclei.csv", "params.json", "summary.json"]
+    summary = json.loads((out / "summary.json").read_text())
+    assert (summary["pixel_size_um"], summary["pixel_size_source"]) == (0.5, "imagej")
+    expected = tazmir.analyze_image(tissue.image.astype(np.float32), pixel_size_um=0.5,
+                                    nuclei=tissue.nuclear_mask)
+    assert summary["n_nuclei"] == expected.summary()["n_nuclei"]
+    rows = read_csv(out / "defects.csv")
+    assert [(float(r["row_px"]), float(r["col_px"]), float(r["charge"])) for r in rows] == [
+        (d.row, d.col, d.charge) for d in expected.defects]
+    with tifffile.TiffFile(out / "maps.tif") as tif:
+        assert tif.series[0].axes == "CYX" and tif.series[0].dtype == np.float32
+        assert tif.imagej_metadata["unit"] == "um"
+        assert tif.imagej_metadata["Labels"] == ["theta_rad", "coherence", "order"]
+        assert tif.pages[0].tags["XResolution"].value == (2, 1)
+        maps = tif.asarray()
+    np.testing.assert_array_equal(maps[0], expected.theta.astype(np.float32))
+    np.testing.assert_array_equal(maps[1], expected.coherence.astype(np.float32))
+    assert 0.0 <= maps[2].min() and maps[2].max() <= 1.0
+    assert capsys.readouterr().err == ""
+
+
+def test_pixel_size_override_is_said_and_missing_pixel_size_fails(lab, tmp_path, capsys):
+    folder, _ = lab
+    status = analyze(folder / "a.tif", folder / "plain.tif", "--out", tmp_path, "--no-figure")
+    err = capsys.readouterr().err
+    assert status == 1
+    assert err == (f"tazmir: {folder / 'plain.tif'}: the file does not state its pixel size; "
+                   "pass --pixel-size UM\n")
+    assert not (tmp_path / "a" / "analysis.png").exists()
+    assert analyze(folder / "a.tif", "--out", tmp_path / "o", "--pixel-size", "1") == 0
+    assert capsys.readouterr().err == (f"tazmir: {folder / 'a.tif'}: --pixel-size 1 µm "
+                                       "overrides the file's 0.5 µm (imagej)\n")
+    assert json.loads((tmp_path / "o" / "a" / "summary.json").read_text())[
+        "pixel_size_source"] == "--pixel-size"
+
+
+def test_a_second_run_is_refused_overwritten_or_resumed(lab, tmp_path, capsys):
+    folder, _ = lab
+    inputs = [folder / "a.tif", folder / "plain.tif", "--pixel-size", "0.5", "--no-figure"]
+    assert analyze(*inputs, "--out", tmp_path) == 0
+    before = outputs(tmp_path)
+    capsys.readouterr()
+    assert analyze(*inputs, "--out", tmp_path) == 2
+    assert capsys.readouterr().err == (
+        f"tazmir: {tmp_path} already holds results; pass --overwrite to replace them or "
+        "--resume to finish an interrupted run\n")
+    assert outputs(tmp_path) == before
+    (tmp_path / "a" / "mine.txt").write_text("kept")
+    assert analyze(*inputs, "--out", tmp_path, "--overwrite") == 0
+    assert outputs(tmp_path) == {**before, "a/mine.txt": b"kept"}
+    (tmp_path / "plain" / "summary.json").unlink()  # as a run killed mid-folder leaves it
+    calls = []
+    real = batch.process_file
+    batch.process_file = lambda path, *a: calls.append(path) or real(path, *a)
+    try:
+        assert analyze(*inputs, "--out", tmp_path, "--resume") == 0
+    finally:
+        batch.process_file = real
+    assert calls == [str(folder / "plain.tif")]
+    assert outputs(tmp_path) == {**before, "a/mine.txt": b"kept"}
+
+
+def test_interrupt_and_write_errors_leave_no_partial_files(lab, tmp_path, capsys, monkeypatch):
+    folder, _ = lab
+    inputs = [folder / "a.tif", folder / "plain.tif", "--pixel-size", "0.5", "--no-figure"]
+    real = export.write_maps
+
+    def interrupted(path, *args):
+        real(path, *args)
+        if "plain" in str(path.parent):
+            raise KeyboardInterrupt
+
+    monkeypatch.setattr(export, "write_maps", interrupted)
+    assert analyze(*inputs, "--out", tmp_path / "stop") == 130
+    assert capsys.readouterr().err == "tazmir: interrupted\n"
+    assert sorted(outputs(tmp_path / "stop")) == [
+        "a/defects.csv", "a/maps.tif", "a/params.json", "a/summary.json"]
+
+    def full(path, *args):
+        raise OSError(28, "No space left on device")
+
+    monkeypatch.setattr(export, "write_maps", full)
+    assert analyze(*inputs, "--out", tmp_path / "full") == 1
+    err = capsys.readouterr().err.splitlines()
+    assert err[0] == f"tazmir: {folder / 'a.tif'}: cannot write results: [Errno 28] No space left on device"
+    assert len(err) == 2
+    assert sorted(outputs(tmp_path / "full")) == ["summary.csv"]
+
+
+def test_a_multichannel_file_needs_a_channel(tmp_path, capsys):
+    image = tazmir.synthetic_tissue(64, n_outlined=0).image
+    write_ij(tmp_path / "two.tif", np.stack([image, image[::-1]]), axes="CYX",
+             Labels=["actin", "dapi"])
+    assert analyze(tmp_path / "two.tif", "--out", tmp_path / "o", "--no-figure") == 1
+    assert capsys.readouterr().err == (f"tazmir: {tmp_path / 'two.tif'}: 2 channels (0: actin, "
+                                       "1: dapi): choose one with --channel N\n")
+    assert analyze(tmp_path / "two.tif", "--out", tmp_path / "p", "--channel", "1",
+                   "--no-figure") == 0
+    summary = json.loads((tmp_path / "p" / "two" / "summary.json").read_text())
+    assert (summary["axes"], summary["channel"]) == ("CYX", 1)
+
+
+def test_a_movie_file_gets_tracks_and_linked_defects(tmp_path):
+    movie = tazmir.synthetic_movie(4, 96, seed=2)
+    write_ij(tmp_path / "m.tif", movie.frames, axes="TYX", finterval=10.0)
+    assert analyze(tmp_path / "m.tif", "--out", tmp_path / "o") == 0
+    out = tmp_path / "o" / "m"
+    assert sorted(p.name for p in out.iterdir()) == [
+        "analysis.png", "defects.csv", "maps.tif", "params.json", "summary.json", "tracks.csv"]
+    summary = json.loads((out / "summary.json").read_text())
+    assert (summary["n_frames"], summary["frame_interval_s"]) == (4, 10.0)
+    defects = read_csv(out / "defects.csv")
+    assert list(defects[0])[-1] == "track"
+    assert sorted({r["frame"] for r in defects}) == ["0", "1", "2", "3"]
+    tracks = read_csv(out / "tracks.csv")
+    assert len(tracks) == summary["n_tracks"]
+    for row in tracks:
+        assert float(row["mean_speed_um_per_s"]) == pytest.approx(
+            float(row["mean_speed_um_per_frame"]) / 10.0)
+    with tifffile.TiffFile(out / "maps.tif") as tif:
+        assert (tif.series[0].axes, tif.series[0].shape) == ("TCYX", (4, 3, 96, 96))
+        assert tif.imagej_metadata["finterval"] == 10.0

@@ -1,0 +1,102 @@
+"""Nuclei and cells from label images: known ellipses and a tessellation of known areas."""
+
+import math
+
+import numpy as np
+import pytest
+
+pytest.importorskip("skimage")
+pd = pytest.importorskip("pandas")
+
+import tazmir
+from tazmir.labels import CELL_COLUMNS, NUCLEUS_COLUMNS
+
+PIXEL_UM = 0.4
+# (row, col, semi-major px, semi-minor px, angle from the column axis towards the row axis)
+ELLIPSES = [(30, 30, 14, 6, 0.0), (30, 90, 12, 5, 0.6), (90, 30, 15, 9, 2.0),
+            (90, 90, 10, 4, math.pi / 2)]
+
+
+def ellipse_labels(shape=(120, 120)):
+    rows, cols = np.mgrid[: shape[0], : shape[1]].astype(float)
+    labels = np.zeros(shape, np.int32)
+    for label, (r, c, a, b, phi) in enumerate(ELLIPSES, start=1):
+        along = (cols - c) * math.cos(phi) + (rows - r) * math.sin(phi)
+        across = -(cols - c) * math.sin(phi) + (rows - r) * math.cos(phi)
+        labels[(along / a) ** 2 + (across / b) ** 2 <= 1.0] = label
+    labels[5, 5:8] = 5  # three pixels: too few to fit
+    return labels
+
+
+@pytest.fixture(scope="module")
+def texture():
+    return tazmir.synthetic_tissue(120, n_outlined=0, seed=4).image
+
+
+def test_nucleus_table_gives_the_drawn_ellipses(texture):
+    result = tazmir.analyze_image(texture, pixel_size_um=PIXEL_UM, nuclei=ellipse_labels())
+    table = result.nuclei_frame()
+    assert list(table.columns) == list(NUCLEUS_COLUMNS)
+    assert table["label"].tolist() == [1, 2, 3, 4, 5]
+    for (r, c, a, b, phi), row in zip(ELLIPSES, table.itertuples()):
+        assert (row.centroid_row_px, row.centroid_col_px) == pytest.approx((r, c), abs=0.05)
+        assert row.centroid_row_um == pytest.approx(row.centroid_row_px * PIXEL_UM)
+        assert row.semi_major_um == pytest.approx(a * PIXEL_UM, rel=0.03)
+        assert row.semi_minor_um == pytest.approx(b * PIXEL_UM, rel=0.06)
+        assert math.sin(row.orientation_rad - phi) == pytest.approx(0.0, abs=0.03)
+        assert row.area_um2 == pytest.approx(math.pi * a * b * PIXEL_UM**2, rel=0.05)
+    small = table.iloc[4]
+    assert small["reason"] == "only 3 pixels" and small["area_um2"] == pytest.approx(
+        3 * PIXEL_UM**2)
+    assert small[["semi_major_um", "orientation_rad"]].isna().all()
+    assert result.summary()["n_nuclei"] == 4
+
+
+def test_cell_table_gives_the_tessellation_areas_and_perimeters(texture):
+    # Rectangles of w x h pixels tile the image; the 0.5 iso-line around each is the
+    # rectangle of its pixel edges with the four corners cut by half-pixel triangles.
+    edges_r, edges_c = [0, 40, 70, 120], [0, 30, 75, 120]
+    labels = np.zeros((120, 120), np.int32)
+    sizes = {}
+    for i in range(3):
+        for j in range(3):
+            label = 3 * i + j + 1
+            labels[edges_r[i]:edges_r[i + 1], edges_c[j]:edges_c[j + 1]] = label
+            sizes[label] = (edges_r[i + 1] - edges_r[i], edges_c[j + 1] - edges_c[j])
+    labels[50, 50:52] = 10  # two pixels cut out of the middle cell
+    result = tazmir.analyze_image(texture, pixel_size_um=PIXEL_UM, cells=labels)
+    table = result.cells_frame()
+    assert list(table.columns) == list(CELL_COLUMNS)
+    for label, (h, w) in sizes.items():
+        row = table.set_index("label").loc[label]
+        if label == 5:
+            continue  # the hole makes its outline non-rectangular
+        assert row["area_um2"] == pytest.approx((w * h - 0.5) * PIXEL_UM**2, rel=1e-9)
+        perimeter = 2 * (w + h) - 4 + 2 * math.sqrt(2)
+        assert row["perimeter_um"] == pytest.approx(perimeter * PIXEL_UM, rel=1e-9)
+        assert row["shape_index"] == pytest.approx(perimeter / math.sqrt(w * h - 0.5), rel=1e-9)
+        assert row["touches_border"] is True or row["touches_border"] == True  # noqa: E712
+        assert row["elongation_angle_rad"] == pytest.approx(0.0 if w > h else math.pi / 2,
+                                                            abs=1e-6)
+    assert table.set_index("label").loc[5, "touches_border"] == False  # noqa: E712
+    hole = table.set_index("label").loc[10]
+    assert hole["reason"] == "only 2 pixels" and np.isnan(hole["area_um2"])
+    assert result.summary()["n_cells"] == 9
+
+
+@pytest.mark.parametrize(
+    "kwargs, error, message",
+    [
+        ({"nuclei": np.zeros((10, 10), np.int32)}, ValueError,
+         "nuclei has shape (10, 10), the image (120, 120)"),
+        ({"cells": np.zeros((120, 120))}, TypeError,
+         "cells must hold integer labels, got dtype float64"),
+        ({"cells": -np.ones((120, 120), np.int64)}, ValueError,
+         "cells labels must be non-negative 32-bit integers"),
+    ],
+    ids=["shape", "float", "negative"],
+)
+def test_unusable_label_images_are_refused(texture, kwargs, error, message):
+    with pytest.raises(error) as info:
+        tazmir.analyze_image(texture, pixel_size_um=PIXEL_UM, **kwargs)
+    assert str(info.value) == message
