@@ -39,7 +39,7 @@ def test_local_cluster_with_two_worker_processes_matches_the_serial_run(tmp_path
     assert status == 1
     serial, clustered = read_outputs(tmp_path / "serial"), read_outputs(tmp_path / "cluster")
     assert sorted(serial) == sorted(clustered)
-    assert len(serial) == 1 + 3 * 3  # summary.csv and three folders of three files
+    assert len(serial) == 1 + 3 * 5  # summary.csv and three folders of five files
     assert serial == clustered
     assert np.all([name.startswith(("tissue", "summary")) for name in serial])
 
