@@ -107,7 +107,7 @@ def test_demo_writes_its_outputs_and_finds_the_planted_defects(tmp_path, capsys)
     assert main(["demo", "--out", str(tmp_path)]) == 0
     assert sorted(p.name for p in tmp_path.iterdir()) == [
         "analysis.png", "cells.csv", "defects.csv", "image.tif", "maps.tif", "nuclei.csv",
-        "params.json", "summary.json"]
+        "params.json", "ripley.csv", "summary.json"]
     summary = json.loads((tmp_path / "summary.json").read_text())
     assert (summary["n_positive"], summary["n_negative"]) == (1, 1)
     assert summary["n_cells"] == 400

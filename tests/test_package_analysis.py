@@ -119,14 +119,14 @@ def test_result_chains_the_core_functions(demo):
     assert result.to_json() == params.pop("json")
     assert result.fenwold == params
     assert json.loads(result.to_json())["zeta_eff"] == params["zeta_eff"]
-    ldg = _native.estimate_ldg_params(
-        result.grid.order.ravel(), result.correlation_length_px, 0.5
-    )
+    corr = result.correlation
+    length_px = (corr.length_um if corr.fit_ok else corr.length_1e_um) / 0.5
+    ldg = _native.estimate_ldg_params(result.grid.order.ravel(), length_px, 0.5)
     assert result.ldg == ldg
-    assert result.correlation_length_um == result.correlation_length_px * 0.5
-    # G_2 decays over the bent texture but stays ordered at short range.
-    assert 5.0 < result.correlation_length_px < 500.0
-    assert list(result.correlation) == ["r_bins", "g_values", "counts", "correlation_length"]
+    # G_2 decays over the bent texture but stays ordered at short range; bins are one grid
+    # spacing (8 px = 4 µm) wide whatever the image size.
+    assert 2.5 < length_px * 0.5 < 250.0
+    assert corr.bin_width_um == 4.0
 
 
 def test_result_holds_nuclei_ripley_and_shapes(demo):
@@ -134,8 +134,12 @@ def test_result_holds_nuclei_ripley_and_shapes(demo):
     assert len(result.shapes) == len(tissue.contours) == 400
     assert 350 <= len(result.nuclei) <= 400
     assert np.median([n["aspect_ratio"] for n in result.nuclei]) > 1.5
-    assert result.ripley["k_values"].shape == (16,)
-    assert np.all(np.isfinite(result.ripley["l_values"]))
+    assert result.ripley.n_points == len(result.nuclei)
+    assert result.ripley.k.shape == result.ripley.csr_low.shape == (32,)
+    # Nuclei drawn at uniform random places (first drawn wins an overlap): inside the envelope.
+    inside = (result.ripley.csr_low <= result.ripley.l_minus_r) & (
+        result.ripley.l_minus_r <= result.ripley.csr_high)
+    assert inside.mean() >= 0.9
     # The outlines are 10 x 4 ellipses: shape index above the circle's 2*sqrt(pi).
     assert np.mean([s["shape_index"] for s in result.shapes]) > 2 * math.sqrt(math.pi)
 
@@ -181,7 +185,8 @@ def test_flat_image_gives_an_orderless_grid():
     result = tazmir.analyze_image(np.ones((32, 48)), pixel_size_um=1.0)
     assert result.defects == ()
     assert np.all(result.grid.order == 0.0)
-    assert result.correlation_length_px == math.inf
+    assert result.correlation.fit_ok is False
+    assert math.isnan(result.correlation_length_um)
 
 
 @pytest.mark.parametrize(
@@ -222,11 +227,3 @@ def test_bad_input_is_refused_with_a_clear_message(kwargs, error, message):
     with pytest.raises(error) as info:
         tazmir.analyze_image(image, **arguments)
     assert str(info.value) == message
-
-
-def test_large_grids_sample_the_correlation_on_a_coarser_lattice(monkeypatch):
-    monkeypatch.setattr(tazmir.analysis, "MAX_CORRELATION_POINTS", 36)
-    tissue = synthetic_tissue(96, n_outlined=0)
-    result = tazmir.analyze_image(tissue.image, pixel_size_um=1.0, grid_step=8)
-    assert result.correlation_stride == 2  # 12 x 12 blocks, every second one
-    assert result.correlation["r_bins"][1] == 1.5 * 16

@@ -13,17 +13,22 @@ import numpy.typing as npt
 import _native
 
 from . import labels
-from .grid import DirectorGrid, block_director, continuous_director, grid_to_pixels
+from .correlation import Correlation, director_correlation
+from .energy import core_mask, frank_densities
+from .grid import DirectorGrid, block_director, grid_to_pixels
 from .result import Defect, ImageAnalysis
+from .spatial import RipleyResult, ripley
 
 __all__ = ["analyze_image"]
 
 # Any threshold between about 1e-7 and just below pi separates defect plaquettes (holonomy
 # angle near pi) from defect-free ones (near 0); the middle is farthest from both.
 DEFECT_THRESHOLD = 0.5 * math.pi
-# The pair loop of G_k(r) is quadratic: larger grids are sampled on a coarser lattice.
-MAX_CORRELATION_POINTS = 4096
-N_RIPLEY_RADII = 16
+# CSR patterns for the envelope of Ripley's L − r, from a fixed seed (reproducible files).
+RIPLEY_SIMULATIONS = 99
+RIPLEY_SEED = 0
+# Frank energies diverge at defect cores: discs of this many grid spacings are left out.
+CORE_RADIUS_STEPS = 2.0
 
 
 def _positive(name: str, value: float, *, allow_zero: bool = False) -> float:
@@ -101,32 +106,26 @@ def _defects(grid: DirectorGrid, k: int, pixel_size_um: float) -> tuple[Defect, 
     return tuple(defects)
 
 
-def _correlation(grid: DirectorGrid, k: int) -> tuple[dict[str, Any], int]:
-    """G_k(r) over block centres (x = column, y = row, in pixels), sampled if many."""
-    rows, cols = grid.shape
-    stride = max(1, math.ceil(math.sqrt(rows * cols / MAX_CORRELATION_POINTS)))
-    centres = grid.centres_px()[::stride, ::stride].reshape(-1, 2)[:, ::-1]
-    thetas = grid.director[::stride, ::stride].ravel()
-    width = float(stride * grid.step)
-    max_r = 0.5 * min(rows, cols) * grid.step
-    n_bins = max(1, int(max_r // width))
-    result = _native.orientational_correlation(
-        np.ascontiguousarray(centres), np.ascontiguousarray(thetas), k, n_bins * width, n_bins
-    )
-    return result, stride
+def _ldg_length_px(correlation: Correlation, pixel_size_um: float) -> float:
+    """The correlation length handed to the Landau–de Gennes estimate, in pixels: the fitted
+    decay length when the fit describes G_k, else the distance where G_k falls below 1/e,
+    else infinity (no decay within the measured range: long-range order)."""
+    if correlation.fit_ok:
+        return correlation.length_um / pixel_size_um
+    if math.isfinite(correlation.length_1e_um):
+        return correlation.length_1e_um / pixel_size_um
+    return math.inf
 
 
-def _nuclei(mask: np.ndarray, pixel_size_um: float) -> tuple[list[dict[str, float]], dict]:
+def _nuclei(mask: np.ndarray, pixel_size_um: float) -> tuple[list[dict[str, float]], RipleyResult]:
     nuclei = _native.fit_nuclear_ellipses(mask)
     points = np.array(
         [[n["centroid_col"], n["centroid_row"]] for n in nuclei], dtype=np.float64
     ).reshape(-1, 2) * pixel_size_um
     rows, cols = mask.shape
-    bbox = [-0.5 * pixel_size_um, -0.5 * pixel_size_um,
-            (cols - 0.5) * pixel_size_um, (rows - 0.5) * pixel_size_um]
-    r_max = 0.25 * min(rows, cols) * pixel_size_um
-    radii = np.linspace(r_max / N_RIPLEY_RADII, r_max, N_RIPLEY_RADII)
-    return nuclei, _native.ripley_k(points, bbox, radii)
+    window = (-0.5 * pixel_size_um, -0.5 * pixel_size_um,
+              (cols - 0.5) * pixel_size_um, (rows - 0.5) * pixel_size_um)
+    return nuclei, ripley(points, window, n_simulations=RIPLEY_SIMULATIONS, seed=RIPLEY_SEED)
 
 
 def _shapes(contours: list[np.ndarray]) -> list[dict[str, Any]]:
@@ -203,21 +202,22 @@ def analyze_image(
     rows, cols = grid.shape
     defects = _defects(grid, k, pixel_size_um)
     check = _native.validate_poincare_hopf([d.charge for d in defects], 0, 0.5 / k)
-    correlation, stride = _correlation(grid, k)
+    spacing_um = grid_step * pixel_size_um
+    valid = np.ones(grid.shape, bool)
+    correlation = director_correlation(grid.director, valid, spacing_um=spacing_um, k=k)
     ldg = _native.estimate_ldg_params(
-        grid.order.ravel(), correlation["correlation_length"], pixel_size_um
+        grid.order[valid], _ldg_length_px(correlation, pixel_size_um), pixel_size_um
     )
-    # The energy path reads ny rows of nx values: nx is the number of columns.
-    frank = _native.frank_energy(
-        continuous_director(grid.director).ravel(), cols, rows, grid_step * pixel_size_um
-    )
-    area_um2 = pixels.shape[0] * pixels.shape[1] * pixel_size_um**2
+    core_radius_px = CORE_RADIUS_STEPS * grid_step
+    cores = core_mask(grid.shape, [(d.row, d.col) for d in defects], core_radius_px, grid_step)
+    energy = frank_densities(grid.director, valid, spacing_um=spacing_um, exclude=cores)
+    area_um2 = float(valid.sum()) * spacing_um**2
     params = _native.build_fenwold_params(
-        ldg["a"], ldg["b"], ldg["c"], ldg["k_elastic"], frank["splay"], frank["bend"],
+        ldg["a"], ldg["b"], ldg["c"], ldg["k_elastic"], energy.splay, energy.bend,
         len(defects), area_um2,
     )
     text = params.pop("json")
-    nuclei, ripley = (None, None) if mask is None else _nuclei(mask, pixel_size_um)
+    nuclei, pattern = (None, None) if mask is None else _nuclei(mask, pixel_size_um)
     shapes = None if outlines is None else _shapes(outlines)
     nucleus_table = None if mask is None else labels.measure_nuclei(mask, pixel_size_um)
     cell_table = None
@@ -237,13 +237,13 @@ def analyze_image(
         defects=defects,
         poincare_hopf=check,
         correlation=correlation,
-        correlation_stride=stride,
         ldg=ldg,
-        frank=frank,
+        energy=energy,
+        analysed_area_um2=area_um2,
         fenwold=params,
         fenwold_json=text,
         nuclei=nuclei,
-        ripley=ripley,
+        ripley=pattern,
         shapes=shapes,
         nucleus_table=nucleus_table,
         cell_table=cell_table,

@@ -64,7 +64,7 @@ def _parser() -> argparse.ArgumentParser:
         "demo", help="analyse a synthetic tissue with known +-1/2 defects",
         description="Synthesise a tissue-like nematic texture with one +1/2 and one -1/2 "
         "defect (nothing is downloaded), analyse it and write params.json, summary.json, "
-        "analysis.png and the image itself (image.tif).",
+        "analysis.png, ripley.csv and the image itself (image.tif).",
     )
     demo.add_argument("--out", type=Path, required=True, metavar="DIR", help="output folder")
     demo.add_argument("--size", type=_positive_int, default=192, metavar="N",
@@ -155,7 +155,7 @@ def _demo(args: argparse.Namespace) -> int:
     for found in result.defects:
         print(f"  found   {found.charge:+.1f} at (row {found.row:.1f}, col {found.col:.1f})")
     print(f"wrote {args.out}: params.json, summary.json, defects.csv, nuclei.csv, cells.csv, "
-          "maps.tif, analysis.png, image.tif")
+          "maps.tif, ripley.csv, analysis.png, image.tif")
     return 0
 
 

@@ -222,7 +222,8 @@ def write_results(
 ) -> Path:
     """Write the results folder of an `ImageAnalysis` or `MovieAnalysis`, as the command line
     does: summary.json (with ``info`` such as the file and the pixel-size source added),
-    params.json, defects.csv, nuclei.csv and cells.csv (when labels were given), maps.tif and
+    params.json, defects.csv, nuclei.csv, ripley.csv and cells.csv (when labels were given),
+    maps.tif and
     analysis.png (unless ``figure`` is False; ``png`` passes a figure already drawn, ``image``
     is drawn under the director field). The folder appears complete or not at all; an
     existing one is replaced only with ``overwrite``. Returns the folder.
@@ -257,6 +258,9 @@ def write_results(
                 if len(frames) > 1:
                     columns = ("frame", *columns)
                 (stage / name).write_text(csv_text(columns, rows), encoding="utf-8")
+        pattern = getattr(result, "ripley", None)
+        if pattern is not None:
+            (stage / "ripley.csv").write_text(pattern.to_csv(), encoding="utf-8")
         write_maps(stage / "maps.tif", frames, result.pixel_size_um,
                    getattr(result, "frame_interval_s", None))
         if png is not None:

@@ -18,9 +18,6 @@ __all__ = ["analysis_figure", "movie_figure", "render_png"]
 
 _MAX_SEGMENTS_PER_SIDE = 48
 _MAX_DISPLAY_PIXELS = 640
-# A bin enters the decay fit under the same rule as the core's fit of the correlation length.
-_FIT_MIN_G = 0.01
-_FIT_MIN_COUNT = 5
 
 
 def _display_image(image: np.ndarray) -> tuple[np.ndarray, int]:
@@ -101,25 +98,25 @@ def _draw_field(ax: Any, fig: Any, image: Optional[np.ndarray], result: ImageAna
 
 
 def _draw_correlation(ax: Any, result: ImageAnalysis) -> None:
-    scale = result.pixel_size_um
-    r = np.asarray(result.correlation["r_bins"]) * scale
-    g = np.asarray(result.correlation["g_values"])
-    counts = np.asarray(result.correlation["counts"])
-    filled = counts > 0
-    ax.plot(r[filled], g[filled], "o", color="#333333", label=f"$G_{{{result.k}}}(r)$")
-    xi = result.correlation_length_um
-    kept = (g > _FIT_MIN_G) & (counts >= _FIT_MIN_COUNT)
-    if math.isfinite(xi) and xi > 0 and kept.any():
-        # The core returns only the decay length; the amplitude is the least-squares
-        # intercept of ln G against r with that slope.
-        amplitude = math.exp(float(np.mean(np.log(g[kept]) + r[kept] / xi)))
-        fine = np.linspace(float(r[kept].min()), float(r[filled].max()), 200)
-        ax.plot(fine, amplitude * np.exp(-fine / xi), "-", color="#e8412c",
-                label=f"fit, ξ = {xi:.3g} µm")
+    corr = result.correlation
+    filled = np.isfinite(corr.g)
+    r, g = corr.r_um[filled], corr.g[filled]
+    ax.plot(r, g, "o", color="#333333", label=f"$G_{{{result.k}}}(r)$")
+    xi = corr.length_um
+    if corr.fit_ok:
+        fine = np.linspace(0.0, corr.fit_max_um, 200)
+        ax.plot(fine, corr.amplitude * np.exp(-fine / xi), "-", color="#e8412c",
+                label=f"fit, ξ = {xi:.3g} ± {corr.length_err_um:.2g} µm, R² = {corr.r2:.3f}")
+    elif math.isfinite(corr.r2):
+        # A fit that misses the data is reported, not drawn.
+        ax.plot([], [], " ", label=f"exponential does not fit (R² = {corr.r2:.2f})")
     else:
         ax.plot([], [], " ", label="no decay fitted")
+    if math.isfinite(corr.length_1e_um):
+        ax.axvline(corr.length_1e_um, color="#2c7be8", linewidth=1.0, linestyle="--",
+                   label=f"G = 1/e at {corr.length_1e_um:.3g} µm")
     ax.axhline(0.0, color="#999999", linewidth=0.8)
-    ax.set_ylim(min(-0.05, float(g[filled].min()) - 0.05) if filled.any() else -0.05, 1.05)
+    ax.set_ylim(min(-0.05, float(g.min()) - 0.05) if g.size else -0.05, 1.05)
     ax.set_xlim(left=0.0)
     ax.set_xlabel("distance r (µm)")
     ax.set_ylabel(f"$G_{{{result.k}}}(r)$")

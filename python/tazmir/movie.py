@@ -99,10 +99,10 @@ class MovieAnalysis:
         frank = {key: float(np.median([f.frank[key] for f in self.frames]))
                  for key in ("splay", "bend")}
         n_defects = int(round(float(np.median([len(f.defects) for f in self.frames]))))
-        rows, cols = self.frames[0].image_shape
+        area_um2 = float(np.median([f.analysed_area_um2 for f in self.frames]))
         params = _native.build_fenwold_params(
             ldg["a"], ldg["b"], ldg["c"], ldg["k_elastic"], frank["splay"], frank["bend"],
-            n_defects, rows * cols * self.pixel_size_um**2,
+            n_defects, area_um2,
         )
         return str(params["json"])
 

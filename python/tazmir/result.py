@@ -8,7 +8,10 @@ from typing import Any, Optional, Union
 
 import numpy as np
 
+from .correlation import Correlation
+from .energy import FrankDensities
 from .grid import DirectorGrid
+from .spatial import RipleyResult
 
 __all__ = ["Defect", "ImageAnalysis", "SummaryValue"]
 
@@ -47,14 +50,17 @@ def _frame(rows: list[dict[str, Any]], columns: tuple[str, ...]) -> Any:
 class ImageAnalysis:
     """Everything ``analyze_image`` measured on one image.
 
+    ``correlation`` is G_k(r) of the valid grid points in µm with its fitted decay length
+    (`tazmir.correlation.Correlation`), ``energy`` the Frank splay and bend over the analysed
+    area ``analysed_area_um2`` with the defect cores left out (`tazmir.energy.FrankDensities`).
     Dicts are the core's results as returned by ``_native`` (same keys, same order):
     ``poincare_hopf`` (charge sum against Euler characteristic 0: the image is a planar
-    patch whose director has no net winding along its border), ``correlation`` (G_k over the
-    block centres; distances and ``correlation_length`` in pixels), ``ldg`` (Landau–de Gennes
-    estimates from the block order parameters), ``frank`` (splay, bend and ratio of the block
-    director, grid spacing in µm), ``fenwold`` (the downstream parameter set) with its JSON
-    text in ``fenwold_json``. ``nuclei`` (one dict per fitted nucleus, angles in the row-axis
-    convention) with ``ripley`` (K and L of the nucleus centroids, in µm), and ``shapes`` (one
+    patch whose director has no net winding along its border), ``ldg`` (Landau–de Gennes
+    coefficients from the block order parameters: ``a`` and ``k_elastic`` estimated, ``b``
+    = 0 and ``c`` = 1 fixed by the model), ``fenwold`` (the downstream parameter set) with its
+    JSON text in ``fenwold_json``. ``nuclei`` (one dict per fitted nucleus, angles in the row-axis
+    convention) with ``ripley`` (K and L − r of the nucleus centroids in µm with the CSR
+    envelope, `tazmir.spatial.RipleyResult`), and ``shapes`` (one
     dict per contour) are None unless a mask or contours were given.
     """
 
@@ -68,14 +74,14 @@ class ImageAnalysis:
     grid: DirectorGrid
     defects: tuple[Defect, ...]
     poincare_hopf: dict[str, Any]
-    correlation: dict[str, Any]
-    correlation_stride: int
+    correlation: Correlation
     ldg: dict[str, float]
-    frank: dict[str, float]
+    energy: FrankDensities
+    analysed_area_um2: float
     fenwold: dict[str, float]
     fenwold_json: str
     nuclei: Optional[list[dict[str, float]]] = None
-    ripley: Optional[dict[str, np.ndarray]] = None
+    ripley: Optional[RipleyResult] = None
     shapes: Optional[list[dict[str, Any]]] = None
     nucleus_table: Optional[list[dict[str, Any]]] = None
     cell_table: Optional[list[dict[str, Any]]] = None
@@ -106,14 +112,19 @@ class ImageAnalysis:
         return _frame(self.cell_table or [], CELL_COLUMNS)
 
     @property
-    def correlation_length_px(self) -> float:
-        """Decay length of G_k(r), in pixels (inf when no decay could be fitted)."""
-        return float(self.correlation["correlation_length"])
+    def correlation_length_um(self) -> float:
+        """Fitted decay length of G_k(r), in µm (NaN when no decay could be fitted; check
+        ``correlation.fit_ok`` before trusting it)."""
+        return self.correlation.length_um
 
     @property
-    def correlation_length_um(self) -> float:
-        """Decay length of G_k(r), in µm."""
-        return self.correlation_length_px * self.pixel_size_um
+    def frank(self) -> dict[str, float]:
+        """Splay, bend (totals over the analysed area) and their ratio, as params.json has them."""
+        return {
+            "splay": self.fenwold["frank_splay"],
+            "bend": self.fenwold["frank_bend"],
+            "ratio": self.fenwold["frank_ratio"],
+        }
 
     def to_json(self) -> str:
         """The downstream parameter set as the exact JSON text the fenwold simulator reads."""
@@ -136,14 +147,24 @@ class ImageAnalysis:
             "n_negative": sum(1 for q in charges if q < 0),
             "charge_sum": float(self.poincare_hopf["charge_sum"]),
             "poincare_hopf_valid": bool(self.poincare_hopf["is_valid"]),
-            "correlation_length_px": self.correlation_length_px,
-            "correlation_length_um": self.correlation_length_um,
+            "analysed_area_um2": self.analysed_area_um2,
+            "defect_density_per_um2": (
+                len(self.defects) / self.analysed_area_um2 if self.analysed_area_um2 > 0
+                else math.nan
+            ),
+            "correlation_length_um": self.correlation.length_um,
+            "correlation_length_err_um": self.correlation.length_err_um,
+            "correlation_fit_r2": self.correlation.r2,
+            "correlation_fit_ok": self.correlation.fit_ok,
+            "correlation_length_1e_um": self.correlation.length_1e_um,
             "ldg_a": self.ldg["a"],
-            "ldg_b": self.ldg["b"],
-            "ldg_c": self.ldg["c"],
+            "ldg_b_fixed": self.ldg["b"],
+            "ldg_c_fixed": self.ldg["c"],
             "ldg_k_elastic": self.ldg["k_elastic"],
-            "frank_splay": self.frank["splay"],
-            "frank_bend": self.frank["bend"],
+            "frank_splay_density": self.energy.splay_density,
+            "frank_bend_density": self.energy.bend_density,
+            "frank_splay": self.energy.splay,
+            "frank_bend": self.energy.bend,
             "frank_ratio": self.frank["ratio"],
             "zeta_eff": self.fenwold["zeta_eff"],
             "n_nuclei": None,
