@@ -51,7 +51,8 @@ def test_metadata_labels_and_maps_make_a_complete_folder(lab, tmp_path, capsys):
     assert analyze(folder / "a.tif", "--out", tmp_path, "--nuclei", folder / "{stem}_nuclei.tif") == 0
     out = tmp_path / "a"
     assert sorted(p.name for p in out.iterdir()) == [
-        "analysis.png", "defects.csv", "maps.tif", "nuclei.csv", "params.json", "summary.json"]
+        "analysis.png", "defects.csv", "maps.tif", "nuclei.csv", "params.json", "ripley.csv",
+        "summary.json"]
     summary = json.loads((out / "summary.json").read_text())
     assert (summary["pixel_size_um"], summary["pixel_size_source"]) == (0.5, "imagej")
     expected = tazmir.analyze_image(tissue.image.astype(np.float32), pixel_size_um=0.5,
