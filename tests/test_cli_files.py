@@ -174,3 +174,24 @@ def test_a_movie_file_gets_tracks_and_linked_defects(tmp_path):
     with tifffile.TiffFile(out / "maps.tif") as tif:
         assert (tif.series[0].axes, tif.series[0].shape) == ("TCYX", (4, 3, 96, 96))
         assert tif.imagej_metadata["finterval"] == 10.0
+
+
+@pytest.mark.parametrize(
+    "labels, message",
+    [
+        (None, "cannot read nuclei labels {folder}/none.tif: no such file"),
+        (np.zeros((96, 96), np.float32), "nuclei labels {folder}/none.tif must hold integers, "
+         "got float32"),
+        (np.zeros((90, 96), np.uint16), "nuclei labels {folder}/none.tif have shape (90, 96), "
+         "the image (96, 96)"),
+    ],
+    ids=["missing", "float", "shape"],
+)
+def test_unusable_label_files_fail_that_image(lab, tmp_path, capsys, labels, message):
+    folder, _ = lab
+    if labels is not None:
+        tifffile.imwrite(tmp_path / "none.tif", labels)
+    assert analyze(folder / "a.tif", "--out", tmp_path / "o", "--nuclei", tmp_path / "none.tif",
+                   "--no-figure") == 1
+    assert capsys.readouterr().err == (
+        f"tazmir: {folder / 'a.tif'}: " + message.format(folder=tmp_path) + "\n")

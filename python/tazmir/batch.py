@@ -85,7 +85,8 @@ def _label_stack(pattern: str, path: Path, name: str, shape: tuple[int, ...], mo
     label_path = Path(pattern.replace("{stem}", path.stem))
     try:
         labels = read_image(label_path)
-        planes = select_planes(labels, z=z, labels=True)
+        # Label images are usually segmented per plane: a Z is picked only if they have one.
+        planes = select_planes(labels, z=z if "Z" in labels.axes else None, labels=True)
     except ImageReadError as exc:
         raise InputError(f"cannot read {name} labels {label_path}: {exc}") from None
     frames = [planes[t] for t in range(len(planes))]
