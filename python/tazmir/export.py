@@ -40,7 +40,7 @@ except ImportError:  # the columns the per-defect table is agreed to have
     DEFECT_COLUMNS = ("frame", "row_px", "col_px", "row_um", "col_um", "charge", "angle_rad",
                       "order", "confidence")
 MAP_CHANNELS = ("theta_rad", "coherence", "order")
-RESULT_FILES = ("summary.json", "params.json", "defects.csv", "tracks.csv", "nuclei.csv",
+RESULT_FILES = ("summary.json", "params.json", "defects.csv", "tracks.csv", "nuclei.csv", "ripley.csv",
                 "cells.csv", "maps.tif", "analysis.png")
 _ALIASES = {"row_px": "row", "col_px": "col"}
 
