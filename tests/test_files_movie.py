@@ -47,7 +47,9 @@ def test_frames_use_the_first_frames_scales_and_workers_change_nothing(drifting)
     movie, serial = drifting
     parallel = tazmir.analyze_movie(movie.frames[:3], pixel_size_um=movie.pixel_size_um,
                                     workers=2, search_range_um=serial.search_range_um)
-    assert {(f.sigma, f.grid_step) for f in serial.frames} == {(2.0, 8)}
+    first = serial.frames[0]
+    assert {(f.sigma, f.grid_step, f.core_radius_px) for f in serial.frames} == {
+        (first.sigma, first.grid_step, first.core_radius_px)}
     assert parallel.defects_frame().equals(
         serial.defects_frame().query("frame < 3").reset_index(drop=True))
 

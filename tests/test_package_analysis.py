@@ -110,7 +110,8 @@ def test_block_director_averages_the_coherence_weighted_nematic_tensor():
 
 def test_result_chains_the_core_functions(demo):
     tissue, result = demo
-    assert result.image_shape == (192, 192) and result.grid.shape == (24, 24)
+    step = result.grid_step
+    assert result.image_shape == (192, 192) and result.grid.shape == (192 // step,) * 2
     assert result.theta.shape == result.coherence.shape == (192, 192)
     params = _native.build_fenwold_params(
         result.ldg["a"], result.ldg["b"], result.ldg["c"], result.ldg["k_elastic"],
@@ -205,7 +206,13 @@ def test_flat_image_gives_an_orderless_grid():
         ({"k": 0}, ValueError, "k must be at least 1, got 0"),
         ({"k": 1}, ValueError, "k must be even for an orientation field of axes, got 1"),
         ({"image": np.zeros((7, 30))}, ValueError,
-         "image of shape (7, 30) holds no whole 8 x 8 block"),
+         "image of shape (7, 30) is smaller than the 16 x 16 pixels the analysis needs"),
+        ({"image": np.zeros((20, 30)), "grid_step": 24}, ValueError,
+         "image of shape (20, 30) holds no whole 24 x 24 block"),
+        ({"sigma": "fast"}, ValueError, "sigma must be \"auto\" or a positive number, got 'fast'"),
+        ({"core_radius": 0.0}, ValueError,
+         "core_radius must be a positive finite number, got 0.0"),
+        ({"mask": np.ones((5, 5))}, ValueError, "mask has shape (5, 5), the image (16, 16)"),
         ({"nuclear_mask": np.zeros((5, 5), np.int32)}, ValueError,
          "nuclear_mask has shape (5, 5), the image (16, 16)"),
         ({"nuclear_mask": np.zeros((16, 16))}, TypeError,
@@ -218,7 +225,8 @@ def test_flat_image_gives_an_orderless_grid():
          "contour 0 contains NaN or infinite coordinates"),
     ],
     ids=["1d", "complex", "nan", "zero-pixel", "inf-pixel", "negative-sigma", "zero-step",
-         "zero-k", "odd-k", "too-small", "mask-shape", "mask-float", "short-contour", "collinear",
+         "zero-k", "odd-k", "too-small", "step-too-big", "sigma-word", "zero-core",
+             "region-shape", "mask-shape", "mask-float", "short-contour", "collinear",
          "nan-contour"],
 )
 def test_bad_input_is_refused_with_a_clear_message(kwargs, error, message):

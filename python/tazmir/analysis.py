@@ -14,9 +14,11 @@ import _native
 
 from . import labels
 from .correlation import Correlation, director_correlation
+from .defects import find_defects, smooth_blocks, valid_region
 from .energy import core_mask, frank_densities
-from .grid import DirectorGrid, block_director, grid_to_pixels
+from .grid import DirectorGrid, grid_to_pixels
 from .result import Defect, ImageAnalysis
+from .scales import choose_scales
 from .spatial import RipleyResult, ripley
 
 __all__ = ["analyze_image"]
@@ -27,8 +29,8 @@ DEFECT_THRESHOLD = 0.5 * math.pi
 # CSR patterns for the envelope of Ripley's L − r, from a fixed seed (reproducible files).
 RIPLEY_SIMULATIONS = 99
 RIPLEY_SEED = 0
-# Frank energies diverge at defect cores: discs of this many grid spacings are left out.
-CORE_RADIUS_STEPS = 2.0
+# A director field, its defects and its correlations need a few cores of texture.
+MIN_IMAGE_SIDE = 16
 
 
 def _positive(name: str, value: float, *, allow_zero: bool = False) -> float:
@@ -58,6 +60,29 @@ def _as_image(image: npt.ArrayLike) -> np.ndarray:
     return array
 
 
+def _as_region(mask: npt.ArrayLike, shape: tuple[int, ...]) -> np.ndarray:
+    """The analysed region from a binary or label image: non-zero pixels are analysed."""
+    array = np.asarray(mask)
+    if array.shape != shape:
+        raise ValueError(f"mask has shape {array.shape}, the image {shape}")
+    if array.dtype.kind not in "biuf":
+        raise TypeError(f"mask must be a binary or label image, got dtype {array.dtype}")
+    if array.dtype.kind == "f" and not np.isfinite(array).all():
+        raise ValueError("mask contains NaN or infinite values")
+    return np.ascontiguousarray(array != 0, dtype=np.uint8)
+
+
+def _scale(name: str, value: Any, *, integer: bool = False, allow_zero: bool = False) -> Any:
+    """"auto", or a positive number (a whole one for ``integer``)."""
+    if isinstance(value, str):
+        if value != "auto":
+            raise ValueError(f'{name} must be "auto" or a positive number, got {value!r}')
+        return value
+    if integer:
+        return _count(name, value)
+    return _positive(name, value, allow_zero=allow_zero)
+
+
 def _as_mask(mask: npt.ArrayLike, shape: tuple[int, ...]) -> np.ndarray:
     array = np.asarray(mask)
     if array.shape != shape:
@@ -85,25 +110,42 @@ def _as_contours(contours: Sequence[npt.ArrayLike]) -> list[np.ndarray]:
     return arrays
 
 
-def _defects(grid: DirectorGrid, k: int, pixel_size_um: float) -> tuple[Defect, ...]:
-    rows, cols = grid.shape
+def _defects(
+    coarse: Any, valid: np.ndarray, k: int, core_radius_px: float, pixel_size_um: float
+) -> tuple[Defect, ...]:
+    if k == 2:
+        found = [
+            (d.row, d.col, d.charge, d.angle, d.order, d.confidence)
+            for d in find_defects(coarse, core_radius_px, valid)
+        ]
+    else:
+        found = _katic_defects(coarse, valid, k)
+    defects = [
+        Defect(row_px=row, col_px=col, row_um=row * pixel_size_um, col_um=col * pixel_size_um,
+               charge=charge, angle_rad=angle, order=order, confidence=confidence)
+        for row, col, charge, angle, order, confidence in found
+    ]
+    return tuple(sorted(defects, key=lambda d: (d.row_px, d.col_px)))
+
+
+def _katic_defects(coarse: Any, valid: np.ndarray, k: int) -> list[tuple]:
+    """Defects of charge +-1/k of a k-atic reading of the coarse director (k = 4, 6, ...):
+    plaquettes of valid points around which k θ winds by +-2π; no orientation."""
+    rows, cols = coarse.q1.shape
     # The topology path reads point (i, j) at i*ny + j with i the row: pass (rows, cols).
-    found = _native.detect_defects(grid.director.ravel(), rows, cols, k, DEFECT_THRESHOLD)
-    defects = []
-    for item in found:
-        row, col = (float(v) for v in grid_to_pixels(item["position"], grid.step))
-        defects.append(
-            Defect(
-                charge=item["charge"],
-                row=row,
-                col=col,
-                row_um=row * pixel_size_um,
-                col_um=col * pixel_size_um,
-                grid_position=(item["position"][0], item["position"][1]),
-                holonomy_angle=item["angle"],
-            )
-        )
-    return tuple(defects)
+    hits = _native.detect_defects(
+        np.ascontiguousarray(coarse.director).ravel(), rows, cols, k, DEFECT_THRESHOLD
+    )
+    order = coarse.order
+    found = []
+    for item in hits:
+        i, j = (int(math.floor(v)) for v in item["position"])
+        if not (valid[i:i + 2, j:j + 2].all()):
+            continue
+        row, col = (float(v) for v in grid_to_pixels(item["position"], coarse.step))
+        found.append((row, col, item["charge"], math.nan,
+                      float(order[i:i + 2, j:j + 2].mean()), math.nan))
+    return found
 
 
 def _ldg_length_px(correlation: Correlation, pixel_size_um: float) -> float:
@@ -147,9 +189,11 @@ def analyze_image(
     image: npt.ArrayLike,
     *,
     pixel_size_um: float,
-    sigma: float = 2.0,
-    grid_step: int = 8,
+    sigma: float | str = "auto",
+    grid_step: int | str = "auto",
+    core_radius: float | str = "auto",
     k: int = 2,
+    mask: Optional[npt.ArrayLike] = None,
     nuclear_mask: Optional[npt.ArrayLike] = None,
     contours: Optional[Sequence[npt.ArrayLike]] = None,
     nuclei: Optional[npt.ArrayLike] = None,
@@ -157,17 +201,25 @@ def analyze_image(
 ) -> ImageAnalysis:
     """Run the whole analysis of one grey-level image.
 
-    The structure tensor at scale ``sigma`` (pixels) gives the orientation field; blocks of
-    ``grid_step`` pixels average its coherence-weighted nematic tensor into a coarse
-    director grid with a block order parameter S. On that grid the chain finds the
-    k-atic defects, checks their charges (Poincaré–Hopf), measures G_k(r) and its
-    correlation length, estimates the Landau–de Gennes coefficients from S and the Frank
-    energies, and builds the fenwold parameter set. ``nuclear_mask`` (integer labels, the
-    image's shape, 0 = background) adds nuclear ellipses and Ripley's K of their centroids;
-    ``contours`` (N x 2 arrays of (x, y) = (column, row) in µm) add cell-shape descriptors.
-    ``k`` is the k-atic order of the defects and of G_k; the structure tensor measures axes,
-    so it must be even (a higher order needs blocks whose directors turn by less than
-    pi / (2k) between neighbours, or the lift to the k-atic angle invents defects).
+    The structure tensor at scale ``sigma`` (pixels) gives the orientation field. Its
+    coherence-weighted nematic tensor is averaged over blocks of ``grid_step`` pixels and
+    smoothed with a Gaussian of ``core_radius`` pixels (the defect-core scale) into the
+    coarse director grid with its local order S. Points where no director is defined (low
+    order, no texture, outside ``mask``, within a core radius of the border or the mask's
+    edge) are left out. On the rest the chain finds the +-1/2 defects with their positions,
+    orientations and confidence, checks their charges (Poincaré–Hopf), measures G_k(r) and
+    its correlation length, estimates the Landau–de Gennes coefficients from S and the Frank
+    energies, and builds the fenwold parameter set.
+
+    ``sigma``, ``grid_step`` and ``core_radius`` default to "auto": sigma follows the
+    fibre width read from the image's power spectrum, the core radius a fifth of the
+    director's correlation length (at least 2.5 sigma) and the grid step a third of the
+    core radius; the chosen values are in ``result.scales``. ``mask`` (a binary or label
+    image of the image's shape, non-zero = analysed) restricts the analysis.
+    ``nuclear_mask`` (integer labels, 0 = background) adds nuclear ellipses and Ripley's K
+    of their centroids; ``contours`` (N x 2 arrays of (x, y) = (column, row) in µm) add
+    cell-shape descriptors. ``k`` is the k-atic order of the defects and of G_k; the
+    structure tensor measures axes, so it must be even; orientations are given for k = 2.
 
     ``nuclei`` and ``cells`` are integer label images of the image's shape (0 = background,
     as segmentation tools write them): nucleus labels give the nuclear ellipses (and replace
@@ -176,40 +228,52 @@ def analyze_image(
     ``cells_frame()``, with the reason when it is too small or thin to measure.
 
     Raises ValueError or TypeError for unusable input (a non-2-D or non-finite image, an
-    image smaller than one block, a non-positive pixel size, a degenerate contour).
+    image smaller than one block, a non-positive pixel size or scale, a mask of another
+    shape, a degenerate contour).
     """
     pixels = _as_image(image)
     pixel_size_um = _positive("pixel_size_um", pixel_size_um)
-    sigma = _positive("sigma", sigma, allow_zero=True)
-    grid_step = _count("grid_step", grid_step)
+    sigma = _scale("sigma", sigma, allow_zero=True)
+    grid_step = _scale("grid_step", grid_step, integer=True)
+    core_radius = _scale("core_radius", core_radius)
     k = _count("k", k)
     if k % 2:
         # A structure-tensor axis and its turn by pi are one angle; only an even order sees
         # them as the same k-atic director.
         raise ValueError(f"k must be even for an orientation field of axes, got {k}")
-    if pixels.shape[0] < grid_step or pixels.shape[1] < grid_step:
+    if min(pixels.shape) < MIN_IMAGE_SIDE:
+        raise ValueError(
+            f"image of shape {pixels.shape} is smaller than the {MIN_IMAGE_SIDE} x "
+            f"{MIN_IMAGE_SIDE} pixels the analysis needs"
+        )
+    if grid_step != "auto" and (pixels.shape[0] < grid_step or pixels.shape[1] < grid_step):
         raise ValueError(
             f"image of shape {pixels.shape} holds no whole {grid_step} x {grid_step} block"
         )
+    region = None if mask is None else _as_region(mask, pixels.shape)
     if nuclei is not None:
         nuclear_mask = labels.as_labels(nuclei, pixels.shape, "nuclei")
-    mask = None if nuclear_mask is None else _as_mask(nuclear_mask, pixels.shape)
+    nucleus_labels = None if nuclear_mask is None else _as_mask(nuclear_mask, pixels.shape)
     outlines = None if contours is None else _as_contours(contours)
     cell_labels = None if cells is None else labels.as_labels(cells, pixels.shape, "cells")
 
-    field = _native.compute_structure_tensor(pixels, sigma)
-    grid = block_director(field["theta"], field["coherence"], grid_step)
-    rows, cols = grid.shape
-    defects = _defects(grid, k, pixel_size_um)
+    scales, field, blocks = choose_scales(
+        pixels, sigma, core_radius, grid_step,
+        lambda s: _native.compute_structure_tensor(pixels, s), region,
+    )
+    step = scales.grid_step
+    coarse = smooth_blocks(blocks, step, scales.core_radius_px)
+    valid = valid_region(coarse, scales.core_radius_px / step)
+    grid = DirectorGrid(coarse.director, coarse.order, coarse.weight, step, valid)
+    defects = _defects(coarse, valid, k, scales.core_radius_px, pixel_size_um)
     check = _native.validate_poincare_hopf([d.charge for d in defects], 0, 0.5 / k)
-    spacing_um = grid_step * pixel_size_um
-    valid = np.ones(grid.shape, bool)
+    spacing_um = step * pixel_size_um
     correlation = director_correlation(grid.director, valid, spacing_um=spacing_um, k=k)
     ldg = _native.estimate_ldg_params(
         grid.order[valid], _ldg_length_px(correlation, pixel_size_um), pixel_size_um
     )
-    core_radius_px = CORE_RADIUS_STEPS * grid_step
-    cores = core_mask(grid.shape, [(d.row, d.col) for d in defects], core_radius_px, grid_step)
+    cores = core_mask(grid.shape, [(d.row, d.col) for d in defects], scales.core_radius_px,
+                      step)
     energy = frank_densities(grid.director, valid, spacing_um=spacing_um, exclude=cores)
     area_um2 = float(valid.sum()) * spacing_um**2
     params = _native.build_fenwold_params(
@@ -217,9 +281,13 @@ def analyze_image(
         len(defects), area_um2,
     )
     text = params.pop("json")
-    nuclei, pattern = (None, None) if mask is None else _nuclei(mask, pixel_size_um)
+    nuclei, pattern = (
+        (None, None) if nucleus_labels is None else _nuclei(nucleus_labels, pixel_size_um)
+    )
     shapes = None if outlines is None else _shapes(outlines)
-    nucleus_table = None if mask is None else labels.measure_nuclei(mask, pixel_size_um)
+    nucleus_table = (
+        None if nucleus_labels is None else labels.measure_nuclei(nucleus_labels, pixel_size_um)
+    )
     cell_table = None
     if cell_labels is not None:
         cell_table, shapes = labels.measure_cells(cell_labels, pixel_size_um)
@@ -228,8 +296,8 @@ def analyze_image(
     return ImageAnalysis(
         image_shape=(int(pixels.shape[0]), int(pixels.shape[1])),
         pixel_size_um=pixel_size_um,
-        sigma=sigma,
-        grid_step=grid_step,
+        sigma=scales.sigma,
+        grid_step=step,
         k=k,
         theta=field["theta"],
         coherence=field["coherence"],
@@ -247,4 +315,5 @@ def analyze_image(
         shapes=shapes,
         nucleus_table=nucleus_table,
         cell_table=cell_table,
+        scales=scales,
     )

@@ -37,8 +37,10 @@ class AnalysisOptions:
     """The settings shared by every file of a batch (None: from the file, or automatic)."""
 
     pixel_size_um: Optional[float] = None
-    sigma: Any = 2.0
-    grid_step: Any = 8
+    sigma: Any = "auto"
+    grid_step: Any = "auto"
+    core_radius: Any = "auto"
+    mask: Optional[str] = None  # region image path (non-zero = analysed); {stem} as below
     channel: Optional[int] = None
     z: Optional[int] = None
     nuclei: Optional[str] = None  # label image path; {stem} is the image's file stem
@@ -101,6 +103,23 @@ def _label_stack(pattern: str, path: Path, name: str, shape: tuple[int, ...], mo
     return frames if movie else frames[0]
 
 
+def _region(pattern: str, path: Path, shape: tuple[int, ...], z: Optional[int]) -> Any:
+    """The --mask image: binary or labels, the frame's shape (a movie uses it for every
+    frame)."""
+    mask_path = Path(pattern.replace("{stem}", path.stem))
+    try:
+        planes = select_planes(read_image(mask_path), z=z, labels=True)
+    except ImageReadError as exc:
+        raise InputError(f"cannot read mask {mask_path}: {exc}") from None
+    if len(planes) != 1:
+        raise InputError(f"mask {mask_path} must be one 2-D image, got {len(planes)} planes")
+    mask = planes[0]
+    if tuple(mask.shape) != tuple(shape):
+        raise InputError(f"mask {mask_path} has shape {tuple(mask.shape)}, the image "
+                         f"{tuple(shape)}")
+    return mask
+
+
 def _analyse(path: str, options: AnalysisOptions, frame_workers: int) -> FileOutcome:
     from .movie import analyze_movie
 
@@ -125,7 +144,9 @@ def _analyse(path: str, options: AnalysisOptions, frame_workers: int) -> FileOut
         info: dict[str, Any] = {"file": str(source), "pixel_size_source": pixel_source,
                                 "axes": image.axes, "channel": options.channel, "z": options.z}
         common = {"pixel_size_um": pixel_size, "sigma": options.sigma,
-                  "grid_step": options.grid_step}
+                  "grid_step": options.grid_step, "core_radius": options.core_radius}
+        if options.mask is not None:
+            common["mask"] = _region(options.mask, source, planes.frame_shape, options.z)
         if planes.is_movie:
             interval = options.frame_interval_s or image.frame_interval_s
             result = analyze_movie(

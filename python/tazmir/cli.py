@@ -4,9 +4,9 @@ from __future__ import annotations
 
 import argparse
 import sys
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from pathlib import Path
-from typing import Optional
+from typing import Any, Optional
 
 __all__ = ["main"]
 
@@ -37,6 +37,16 @@ def _positive_int(text: str) -> int:
     if value < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1, got {text!r}")
     return value
+
+
+def _auto(parse: Callable[[str], Any]) -> Callable[[str], Any]:
+    """An argument that is "auto" or what ``parse`` reads."""
+
+    def read(text: str) -> Any:
+        return "auto" if text == "auto" else parse(text)
+
+    read.__name__ = parse.__name__
+    return read
 
 
 def _index(text: str) -> int:
@@ -101,10 +111,19 @@ def _parser() -> argparse.ArgumentParser:
                          "(default 1)")
     analyze.add_argument("--frame-interval", type=_positive_float, metavar="S",
                          help="movies: seconds between frames (default: from the metadata)")
-    analyze.add_argument("--sigma", type=_positive_float, default=2.0, metavar="S",
-                         help="structure-tensor scale in pixels (default 2.0)")
-    analyze.add_argument("--grid-step", type=_positive_int, default=8, metavar="N",
-                         help="block size of the director grid in pixels (default 8)")
+    analyze.add_argument("--mask", metavar="PATH",
+                         help="binary or label image of the region to analyse (non-zero = "
+                         "analysed); {stem} as above")
+    analyze.add_argument("--sigma", type=_auto(_positive_float), default="auto", metavar="S",
+                         help="structure-tensor scale in pixels, or auto (default: the fibre "
+                         "width read from the image)")
+    analyze.add_argument("--core-radius", type=_auto(_positive_float), default="auto",
+                         metavar="R",
+                         help="defect-core scale in pixels, or auto (default: a fifth of the "
+                         "director's correlation length, at least 2.5 sigma)")
+    analyze.add_argument("--grid-step", type=_auto(_positive_int), default="auto", metavar="N",
+                         help="spacing of the director grid in pixels, or auto (default: a "
+                         "third of the core radius)")
     analyze.add_argument("--out", type=Path, required=True, metavar="DIR", help="output folder")
     where = analyze.add_mutually_exclusive_group()
     where.add_argument("--workers", type=_positive_int, default=1, metavar="N",
@@ -168,6 +187,7 @@ def _analyze(args: argparse.Namespace) -> int:
         return 2
     options = AnalysisOptions(
         pixel_size_um=args.pixel_size, sigma=args.sigma, grid_step=args.grid_step,
+        core_radius=args.core_radius, mask=args.mask,
         channel=args.channel, z=args.z, nuclei=args.nuclei, cells=args.cells,
         search_range_um=args.search_range, memory=args.memory,
         frame_interval_s=args.frame_interval, figure=not args.no_figure,

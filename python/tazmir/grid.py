@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 from dataclasses import dataclass
+from typing import Optional
 
 import numpy as np
 
@@ -13,18 +14,20 @@ __all__ = ["DirectorGrid", "block_director", "continuous_director", "grid_to_pix
 
 @dataclass(frozen=True)
 class DirectorGrid:
-    """Block averages of the orientation field over square blocks of ``step`` pixels.
+    """The coarse director field on the centres of square blocks of ``step`` pixels.
 
-    ``director`` is the block director (director convention, [0, pi)); ``order`` is the
-    block order parameter S = |<c cos 2θ, c sin 2θ>|, the length of the block mean of the
-    coherence-weighted nematic tensor, in [0, 1]; ``coherence`` is the block mean coherence.
-    Trailing pixels that do not fill a whole block are left out.
+    ``director`` is the director (director convention, [0, pi)); ``order`` the local order
+    parameter S in [0, 1]; ``coherence`` the mean structure-tensor coherence. ``valid``
+    marks the points where a director is defined (None: all). Trailing pixels that do not
+    fill a whole block are left out. ``block_director`` gives plain block averages;
+    ``analyze_image`` smooths them at the defect-core scale first.
     """
 
     director: np.ndarray
     order: np.ndarray
     coherence: np.ndarray
     step: int
+    valid: Optional[np.ndarray] = None
 
     @property
     def shape(self) -> tuple[int, int]:

@@ -291,7 +291,8 @@ def _analyze_frames(
         raise ValueError("the movie has no frames") from None
     first = analyze_image(first_image, **options, **_labels_at(nuclei, cells, 0))
     # One set of scales for every frame, chosen on the first.
-    options = {**options, "sigma": first.sigma, "grid_step": first.grid_step}
+    options = {**options, "sigma": first.sigma, "grid_step": first.grid_step,
+               "core_radius": first.core_radius_px}
     results = [first]
     if workers <= 1:
         for t, image in enumerate(iterator, start=1):

@@ -11,33 +11,56 @@ import numpy as np
 from .correlation import Correlation
 from .energy import FrankDensities
 from .grid import DirectorGrid
+from .scales import Scales
 from .spatial import RipleyResult
 
-__all__ = ["Defect", "ImageAnalysis", "SummaryValue"]
+__all__ = ["DEFECT_COLUMNS", "Defect", "ImageAnalysis", "SummaryValue"]
 
 SummaryValue = Optional[Union[bool, int, float]]
 
 
+# Columns of defects.csv and of ImageAnalysis.defects_frame(), in order.
+DEFECT_COLUMNS = (
+    "frame", "row_px", "col_px", "row_um", "col_um", "charge", "angle_rad", "order", "confidence",
+)
+
+
 @dataclass(frozen=True)
 class Defect:
-    """A topological defect of the block director field.
+    """A topological defect of the coarse director field.
 
-    ``row``/``col`` are pixel coordinates (pixel centres at integer positions), ``row_um``/
-    ``col_um`` the same in µm. ``grid_position`` is (row, col) in block units as
-    ``detect_defects`` reports it. A positive charge winds the director in the sense from
-    the column axis towards the row axis. ``holonomy_angle`` is the transport angle (near pi).
-    In a movie ``frame`` is the frame index and ``track`` the trajectory id.
+    ``row_px``/``col_px`` are sub-pixel coordinates (pixel centres at integer positions),
+    ``row_um``/``col_um`` the same in µm. A positive charge winds the director in the sense
+    from the column axis towards the row axis. ``angle_rad`` is the orientation, measured
+    from the column axis towards the row axis: for +1/2 the axis pointing from the core to
+    the comet's tail (where the director runs radially), in [0, 2pi); for -1/2 one of its
+    three arms (where the director runs radially), in [0, 2pi/3); nan for other charges.
+    ``order`` is the local order S on a ring around the core; ``confidence`` in [0, 1] how
+    closely the director on that ring follows the ideal profile of its charge (1: exactly;
+    noise scores about 0.1). In a movie ``frame`` is the frame index and ``track`` the
+    trajectory id (0 and None for a still image).
     """
 
-    charge: float
-    row: float
-    col: float
+    row_px: float
+    col_px: float
     row_um: float
     col_um: float
-    grid_position: tuple[float, float]
-    holonomy_angle: float
+    charge: float
+    angle_rad: float
+    order: float
+    confidence: float
     frame: int = 0
     track: Optional[int] = None
+
+    @property
+    def row(self) -> float:
+        """Alias of ``row_px``."""
+        return self.row_px
+
+    @property
+    def col(self) -> float:
+        """Alias of ``col_px``."""
+        return self.col_px
 
 
 def _frame(rows: list[dict[str, Any]], columns: tuple[str, ...]) -> Any:
@@ -85,13 +108,14 @@ class ImageAnalysis:
     shapes: Optional[list[dict[str, Any]]] = None
     nucleus_table: Optional[list[dict[str, Any]]] = None
     cell_table: Optional[list[dict[str, Any]]] = None
+    scales: Optional[Scales] = None
 
     def __repr__(self) -> str:
         rows, cols = self.image_shape
         charges = [d.charge for d in self.defects]
         text = (f"ImageAnalysis({rows} x {cols} px at {self.pixel_size_um:.4g} µm/px, "
                 f"{len(charges)} defects ({sum(q > 0 for q in charges)}+ "
-                f"{sum(q < 0 for q in charges)}-), mean order {float(np.mean(self.grid.order)):.3g}, "
+                f"{sum(q < 0 for q in charges)}-), mean order {self._mean_order():.3g}, "
                 f"correlation length {self.correlation_length_um:.4g} µm")
         if self.nucleus_table is not None:
             text += f", {len(self.nucleus_table)} nuclei"
@@ -118,6 +142,20 @@ class ImageAnalysis:
         return self.correlation.length_um
 
     @property
+    def core_radius_px(self) -> float:
+        """The defect-core scale (px): coarse-graining radius and exclusion distance."""
+        return math.nan if self.scales is None else self.scales.core_radius_px
+
+    def defect_rows(self) -> list[dict[str, Any]]:
+        """One dict per defect with the keys of ``DEFECT_COLUMNS``, in that order."""
+        return [{name: getattr(d, name) for name in DEFECT_COLUMNS} for d in self.defects]
+
+    def defects_frame(self) -> Any:
+        """The defects as a pandas DataFrame with the columns of ``DEFECT_COLUMNS``
+        (positions in px and µm, angles in radians); needs pandas (the ``cli`` extra)."""
+        return _frame(self.defect_rows(), DEFECT_COLUMNS)
+
+    @property
     def frank(self) -> dict[str, float]:
         """Splay, bend (totals over the analysed area) and their ratio, as params.json has them."""
         return {
@@ -125,6 +163,21 @@ class ImageAnalysis:
             "bend": self.fenwold["frank_bend"],
             "ratio": self.fenwold["frank_ratio"],
         }
+
+    def _chosen(self, source: str) -> Optional[bool]:
+        return None if self.scales is None else getattr(self.scales, source) == "auto"
+
+    def _valid(self) -> np.ndarray:
+        grid = self.grid
+        return np.ones(grid.shape, bool) if grid.valid is None else grid.valid
+
+    def _mean_order(self) -> float:
+        valid = self._valid()
+        return float(np.mean(self.grid.order[valid])) if valid.any() else math.nan
+
+    def _analysed_fraction(self) -> float:
+        valid = self._valid()
+        return float(valid.mean()) if valid.size else 0.0
 
     def to_json(self) -> str:
         """The downstream parameter set as the exact JSON text the fenwold simulator reads."""
@@ -140,8 +193,14 @@ class ImageAnalysis:
             "sigma": self.sigma,
             "grid_step": self.grid_step,
             "k": self.k,
+            "core_radius_px": self.core_radius_px,
+            # Whether each scale was read off the image (True) or given by the user.
+            "sigma_auto": self._chosen("sigma_source"),
+            "grid_step_auto": self._chosen("grid_step_source"),
+            "core_radius_auto": self._chosen("core_source"),
             "mean_coherence": float(np.mean(self.coherence)),
-            "mean_order": float(np.mean(self.grid.order)),
+            "mean_order": self._mean_order(),
+            "analysed_fraction": self._analysed_fraction(),
             "n_defects": len(self.defects),
             "n_positive": sum(1 for q in charges if q > 0),
             "n_negative": sum(1 for q in charges if q < 0),
