@@ -115,19 +115,21 @@ def test_result_chains_the_core_functions(demo):
     assert result.theta.shape == result.coherence.shape == (192, 192)
     params = _native.build_fenwold_params(
         result.ldg["a"], result.ldg["b"], result.ldg["c"], result.ldg["k_elastic"],
-        result.frank["splay"], result.frank["bend"], len(result.defects), 192 * 192 * 0.25,
+        result.frank["splay"], result.frank["bend"], len(result.defects),
+        result.analysed_area_um2,
     )
+    assert result.analysed_area_um2 == result.grid.valid.sum() * (step * 0.5) ** 2
     assert result.to_json() == params.pop("json")
     assert result.fenwold == params
     assert json.loads(result.to_json())["zeta_eff"] == params["zeta_eff"]
     corr = result.correlation
     length_px = (corr.length_um if corr.fit_ok else corr.length_1e_um) / 0.5
-    ldg = _native.estimate_ldg_params(result.grid.order.ravel(), length_px, 0.5)
+    ldg = _native.estimate_ldg_params(result.grid.order[result.grid.valid], length_px, 0.5)
     assert result.ldg == ldg
     # G_2 decays over the bent texture but stays ordered at short range; bins are one grid
-    # spacing (8 px = 4 µm) wide whatever the image size.
+    # spacing wide whatever the image size.
     assert 2.5 < length_px * 0.5 < 250.0
-    assert corr.bin_width_um == 4.0
+    assert corr.bin_width_um == step * 0.5
 
 
 def test_result_holds_nuclei_ripley_and_shapes(demo):
