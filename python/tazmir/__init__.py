@@ -3,8 +3,9 @@
 ``analyze_image`` runs the whole chain of the compute core ``_native`` on one image and
 returns an ``ImageAnalysis``; ``analyze_movie`` does it frame by frame and links the defects
 over time; ``read_image`` reads a microscopy file with its axes and pixel size, and
-``tazmir.export.write_results`` writes the results folder; ``tazmir.angles`` converts angles to and from the conventions of
-other tools; ``tazmir.synthetic`` makes test tissues with known defects. The command line
+``tazmir.export.write_results`` writes the results folder; ``tazmir.angles`` converts angles
+to and from the conventions of other tools; ``tazmir.synthetic`` makes test tissues and
+movies with known defects. The command line
 (``tazmir demo``, ``tazmir analyze``) and the figures need the ``cli`` extra.
 """
 

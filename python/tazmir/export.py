@@ -40,8 +40,8 @@ except ImportError:  # the columns the per-defect table is agreed to have
     DEFECT_COLUMNS = ("frame", "row_px", "col_px", "row_um", "col_um", "charge", "angle_rad",
                       "order", "confidence")
 MAP_CHANNELS = ("theta_rad", "coherence", "order")
-RESULT_FILES = ("summary.json", "params.json", "defects.csv", "tracks.csv", "nuclei.csv", "ripley.csv",
-                "cells.csv", "maps.tif", "analysis.png")
+RESULT_FILES = ("summary.json", "params.json", "defects.csv", "tracks.csv", "nuclei.csv",
+                "cells.csv", "ripley.csv", "maps.tif", "analysis.png")
 _ALIASES = {"row_px": "row", "col_px": "col"}
 
 
@@ -143,7 +143,9 @@ def write_maps(path: Path, frames: Sequence[Any], pixel_size_um: float,
 
     rows, cols = frames[0].theta.shape
     movie = len(frames) > 1
-    shape = (len(frames), len(MAP_CHANNELS), rows, cols) if movie else (len(MAP_CHANNELS), rows, cols)
+    shape: tuple[int, ...] = (len(MAP_CHANNELS), rows, cols)
+    if movie:
+        shape = (len(frames), *shape)
     metadata: dict[str, Any] = {"axes": "TCYX" if movie else "CYX", "unit": "um",
                                 "Labels": list(MAP_CHANNELS) * len(frames), "mode": "grayscale"}
     if movie and frame_interval_s is not None:

@@ -170,8 +170,12 @@ class _TiffPages:
         self.dtype = np.dtype(series.dtype)
         trailing = 3 if series.axes.endswith("YXS") else 2
         self.leading = self.shape[:-trailing]
-        self.paged = series.axes.endswith(("YX", "YXS")) and len(series.pages) == math.prod(self.leading) and (
-            series.pages[0] is not None and tuple(series.pages[0].shape) == self.shape[-trailing:]
+        first = series.pages[0]
+        self.paged = (
+            series.axes.endswith(("YX", "YXS"))
+            and len(series.pages) == math.prod(self.leading)
+            and first is not None
+            and tuple(first.shape) == self.shape[-trailing:]
         )
         self._whole: Optional[np.ndarray] = None
 

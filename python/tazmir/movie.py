@@ -185,6 +185,7 @@ def _track_rows(defects: Sequence[Any], interval: Optional[float]) -> list[dict[
         speed = float(np.mean([s["speed"] for s in own])) if own else None
         along_values = [s["along"] for s in own if s["along"] is not None]
         along = float(np.mean(along_values)) if along_values else None
+        per_s = (lambda v: v / interval if v is not None and interval else None)
         rows.append({
             "track": track,
             "charge": members[0].charge,
@@ -192,9 +193,9 @@ def _track_rows(defects: Sequence[Any], interval: Optional[float]) -> list[dict[
             "last_frame": max(d.frame for d in members),
             "n_frames": len(members),
             "mean_speed_um_per_frame": speed,
-            "mean_speed_um_per_s": speed / interval if speed is not None and interval else None,
+            "mean_speed_um_per_s": per_s(speed),
             "self_propulsion_um_per_frame": along,
-            "self_propulsion_um_per_s": along / interval if along is not None and interval else None,
+            "self_propulsion_um_per_s": per_s(along),
         })
     return rows
 
@@ -344,10 +345,10 @@ def analyze_movie(
     are label stacks, one label image per frame. ``workers`` > 1 analyses frames in that many
     processes. Needs pandas and trackpy (the ``cli`` extra).
     """
-    if frame_interval_s is not None and not (frame_interval_s > 0 and math.isfinite(frame_interval_s)):
-        raise ValueError(f"frame_interval_s must be a positive finite number, got {frame_interval_s!r}")
-    if search_range_um is not None and not (search_range_um > 0 and math.isfinite(search_range_um)):
-        raise ValueError(f"search_range_um must be a positive finite number, got {search_range_um!r}")
+    for name, value in (("frame_interval_s", frame_interval_s),
+                        ("search_range_um", search_range_um)):
+        if value is not None and not (value > 0 and math.isfinite(value)):
+            raise ValueError(f"{name} must be a positive finite number, got {value!r}")
     if isinstance(memory, bool) or not isinstance(memory, (int, np.integer)) or memory < 0:
         raise ValueError(f"memory must be a non-negative integer, got {memory!r}")
     options = {**options, "pixel_size_um": pixel_size_um}
