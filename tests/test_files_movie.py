@@ -11,7 +11,7 @@ pd = pytest.importorskip("pandas")
 
 import tazmir
 from tazmir.movie import TRACK_COLUMNS, _track_rows, pair_events
-from tazmir.synthetic import score_links
+from tazmir.synthetic import PlantedDefect, planted_orientations, score_links
 
 
 @pytest.fixture(scope="module")
@@ -95,3 +95,17 @@ def test_bad_movie_settings_are_refused(kwargs, message):
     assert str(info.value) == message
     with pytest.raises(ValueError, match="^the movie has no frames$"):
         tazmir.analyze_movie([], pixel_size_um=1.0)
+
+
+@pytest.mark.parametrize("step_px", [-1.5, 1.5], ids=["tail-first", "head-first"])
+def test_self_propulsion_is_the_velocity_along_the_plus_half_axis(step_px):
+    # With the -1/2 to its right, the +1/2's tail axis points along -x (angle pi): moving
+    # towards -x is self-propulsion along its axis, towards +x against it.
+    planted = (PlantedDefect(80, 60, 0.5), PlantedDefect(80, 110, -0.5))
+    assert planted_orientations(planted)[0].angle_rad == pytest.approx(math.pi)
+    movie = tazmir.synthetic_movie(10, 160, defects=planted, velocities=((0, step_px), (0, 0)),
+                                   seed=3)
+    tracks = tazmir.analyze_movie(movie.frames, pixel_size_um=0.5).tracks_frame()
+    assert tracks["charge"].tolist() == [0.5, -0.5] and (tracks["n_frames"] == 10).all()
+    assert tracks["self_propulsion_um_per_frame"][0] == pytest.approx(-step_px * 0.5, abs=0.3)
+    assert np.isnan(tracks["self_propulsion_um_per_frame"][1])

@@ -21,6 +21,7 @@ from typing import Any, Optional
 import numpy as np
 
 from .labels import CELL_COLUMNS, NUCLEUS_COLUMNS
+from .result import DEFECT_COLUMNS
 
 __all__ = [
     "DEFECT_COLUMNS",
@@ -34,15 +35,9 @@ __all__ = [
     "write_results",
 ]
 
-try:
-    from .result import DEFECT_COLUMNS
-except ImportError:  # the columns the per-defect table is agreed to have
-    DEFECT_COLUMNS = ("frame", "row_px", "col_px", "row_um", "col_um", "charge", "angle_rad",
-                      "order", "confidence")
 MAP_CHANNELS = ("theta_rad", "coherence", "order")
 RESULT_FILES = ("summary.json", "params.json", "defects.csv", "tracks.csv", "nuclei.csv",
                 "cells.csv", "ripley.csv", "maps.tif", "analysis.png")
-_ALIASES = {"row_px": "row", "col_px": "col"}
 
 
 def _plain(value: Any) -> Any:
@@ -88,19 +83,8 @@ def csv_text(columns: Sequence[str], rows: Sequence[Mapping[str, Any]]) -> str:
 
 
 def defect_rows(defects: Sequence[Any], columns: Sequence[str] = DEFECT_COLUMNS) -> list[dict]:
-    """One dict per defect with the given columns (missing attributes stay empty)."""
-    rows = []
-    for d in defects:
-        row = {}
-        for c in columns:
-            value = getattr(d, c, None)
-            if value is None and c in _ALIASES:
-                value = getattr(d, _ALIASES[c], None)
-            if value is None and c == "frame":
-                value = 0
-            row[c] = value
-        rows.append(row)
-    return rows
+    """One dict per defect with the given columns."""
+    return [{c: getattr(d, c) for c in columns} for d in defects]
 
 
 def _box_mean(values: np.ndarray, width: int) -> np.ndarray:

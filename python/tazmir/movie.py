@@ -108,7 +108,7 @@ class MovieAnalysis:
 
     def summary(self) -> dict[str, Any]:
         """Headline numbers: scales, defects per frame, tracks, pair events, mean speeds."""
-        first = self.frames[0]
+        first = self.frames[0].summary()
         counts = [len(f.defects) for f in self.frames]
         rows = self.track_rows()
         creations, annihilations = pair_events(self.defects, self.search_range_um,
@@ -119,17 +119,16 @@ class MovieAnalysis:
         mean_speed = float(np.mean([s["speed"] for s in speeds])) if speeds else math.nan
         mean_plus = float(np.mean(plus)) if plus else math.nan
         per_s = self.frame_interval_s
+        # Scales were chosen on the first frame and kept: its summary says how.
+        scales = ("image_rows", "image_cols", "pixel_size_um", "sigma", "grid_step", "k",
+                  "core_radius_px", "sigma_auto", "grid_step_auto", "core_radius_auto")
+        orders = [f._mean_order() for f in self.frames]
         return {
             "n_frames": len(self.frames),
             "frame_interval_s": per_s,
-            "image_rows": first.image_shape[0],
-            "image_cols": first.image_shape[1],
-            "pixel_size_um": self.pixel_size_um,
-            "sigma": first.sigma,
-            "grid_step": first.grid_step,
-            "k": first.k,
+            **{key: first[key] for key in scales if key in first},
             "mean_coherence": float(np.mean([np.mean(f.coherence) for f in self.frames])),
-            "mean_order": float(np.mean([np.mean(f.grid.order) for f in self.frames])),
+            "mean_order": float(np.nanmean(orders)) if np.isfinite(orders).any() else math.nan,
             "n_defects_mean": float(np.mean(counts)),
             "defects_per_frame": counts,
             "n_tracks": len(rows),
