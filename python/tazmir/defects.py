@@ -29,7 +29,7 @@ from .grid import grid_to_pixels
 __all__ = ["CoarseField", "DetectedDefect", "coarse_grain", "find_defects"]
 
 # Below this order (judged at twice the core scale) the coarse director is not trusted.
-ORDER_THRESHOLD = 0.4
+ORDER_THRESHOLD = 0.35
 # Texture support: coarse coherence below this fraction of the image's typical value marks an
 # empty (featureless) region even where the few orientations left happen to agree.
 SUPPORT_FRACTION = 0.25
@@ -111,9 +111,13 @@ class BlockMeans:
         if step % self.base:
             return block_tensor(*self._pixels[:2], step, self._pixels[2])
         factor = step // self.base
+        if factor == 1:
+            return self._base
         rows, cols = self._base.shape[0] // factor, self._base.shape[1] // factor
         blocks = self._base[: rows * factor, : cols * factor]
-        return blocks.reshape(rows, factor, cols, factor, 4).mean(axis=(1, 3))
+        # Rows of blocks first (contiguous), then columns: twice as fast as one 2-axis mean.
+        by_rows = blocks.reshape(rows, factor, cols * factor * 4).sum(axis=1)
+        return by_rows.reshape(rows, cols, factor, 4).sum(axis=2) / (factor * factor)
 
 
 def gaussian_smooth(values: np.ndarray, sigma: float) -> np.ndarray:
@@ -182,9 +186,10 @@ def valid_region(field: CoarseField, core_grid: float) -> np.ndarray:
 
     Order is judged at twice the core scale, where random orientations (noise, an empty
     background) average down to S of about 0.2 while a nematic texture keeps S above 0.4
-    outside its defect cores. Holes up to a core across (the cores themselves, where S falls
-    to zero) are closed and islands smaller than a core opened away; the region is then
-    eroded by one core radius so that nothing is reported at the border or the mask's edge.
+    outside its defect cores (the threshold lies between). Holes up to a core across (the
+    cores themselves, where S falls to zero) are closed and islands smaller than a core
+    opened away; the region is then eroded by one core radius so that nothing is reported
+    at the border or the mask's edge.
     """
     weight = field.weight
     typical = float(np.percentile(weight, 90)) if weight.size else 0.0

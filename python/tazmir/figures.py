@@ -91,10 +91,32 @@ def _draw_field(ax: Any, fig: Any, image: Optional[np.ndarray], result: ImageAna
     ax.scatter([d.col for d in minus], [d.row for d in minus], s=120, marker="^",
                facecolors="none", edgecolors="#2c7be8", linewidths=2.2,
                label=f"\N{MINUS SIGN}1/{order} defect ({len(minus)})")
+    _draw_defect_axes(ax, result)
     ax.legend(loc="upper right", fontsize="small", framealpha=0.85)
     ax.set_title("Director field and defects")
     ax.set_xlabel("column (px)")
     ax.set_ylabel("row (px)")
+
+
+def _draw_defect_axes(ax: Any, result: ImageAnalysis) -> None:
+    """Orientation ticks: the comet tail of each +1/2 defect, the three arms of each -1/2."""
+    from matplotlib.collections import LineCollection
+
+    length = max(2.0 * result.core_radius_px, 0.03 * max(result.image_shape))
+    if not math.isfinite(length):
+        return
+    for sign, colour, arms in ((1, "#e8412c", 1), (-1, "#2c7be8", 3)):
+        ticks = []
+        for d in result.defects:
+            if np.sign(d.charge) != sign or not math.isfinite(d.angle_rad):
+                continue
+            for arm in range(arms):
+                angle = d.angle_rad + arm * 2.0 * math.pi / 3.0
+                # Director convention: x along the columns, y along the rows.
+                ticks.append([(d.col_px, d.row_px), (d.col_px + length * math.cos(angle),
+                                                     d.row_px + length * math.sin(angle))])
+        if ticks:
+            ax.add_collection(LineCollection(ticks, colors=colour, linewidths=2.0))
 
 
 def _draw_correlation(ax: Any, result: ImageAnalysis) -> None:

@@ -324,36 +324,61 @@ def _gaussian_blur(values: np.ndarray, sigma: float) -> np.ndarray:
     return np.fft.irfft2(np.fft.rfft2(values) * transfer, s=values.shape)
 
 
+def _director_at(q_cos: np.ndarray, q_sin: np.ndarray, r: np.ndarray, c: np.ndarray
+                 ) -> tuple[np.ndarray, np.ndarray]:
+    """Unit director (x, y) at fractional pixel positions: bilinear in (cos 2θ, sin 2θ), so
+    the director turns smoothly between pixels instead of jumping near a core."""
+    rows, cols = q_cos.shape
+    r = np.clip(r, 0.0, rows - 1.001)
+    c = np.clip(c, 0.0, cols - 1.001)
+    r0, c0 = r.astype(np.intp), c.astype(np.intp)
+    fr, fc = r - r0, c - c0
+
+    def bilinear(values: np.ndarray) -> np.ndarray:
+        return ((1 - fr) * ((1 - fc) * values[r0, c0] + fc * values[r0, c0 + 1])
+                + fr * ((1 - fc) * values[r0 + 1, c0] + fc * values[r0 + 1, c0 + 1]))
+
+    doubled = np.arctan2(bilinear(q_sin), bilinear(q_cos))
+    return np.cos(0.5 * doubled), np.sin(0.5 * doubled)
+
+
 def _streak_noise(
     noise: np.ndarray, director: np.ndarray, length: float
 ) -> np.ndarray:
     """Line-integral convolution: white noise averaged along the director's streamlines.
 
-    Each pixel follows the director both ways in unit steps (keeping the sense of travel, since
-    a director has none of its own) and sums the noise it meets with Gaussian weights of
-    standard deviation ``length``.
+    Each pixel follows the director both ways in one-pixel midpoint steps (keeping the sense
+    of travel, since a director has none of its own) and sums the noise it meets, bilinearly
+    interpolated, with Gaussian weights of standard deviation ``length``.
     """
     rows, cols = noise.shape
+    q_cos, q_sin = np.cos(2.0 * director), np.sin(2.0 * director)
     ux, uy = np.cos(director), np.sin(director)
     total = noise.copy()
     norm = np.ones_like(noise)
     steps = int(math.ceil(2.0 * length))
     r0, c0 = np.mgrid[0:rows, 0:cols].astype(np.float64)
+
+    def aligned(x: np.ndarray, y: np.ndarray, dx: np.ndarray, dy: np.ndarray
+                ) -> tuple[np.ndarray, np.ndarray]:
+        flip = np.where(x * dx + y * dy < 0.0, -1.0, 1.0)
+        return x * flip, y * flip
+
     for sense in (1.0, -1.0):
         r, c = r0.copy(), c0.copy()
         dx, dy = sense * ux, sense * uy
         for step in range(1, steps + 1):
-            ri = np.clip(np.rint(r).astype(np.intp), 0, rows - 1)
-            ci = np.clip(np.rint(c).astype(np.intp), 0, cols - 1)
-            nx, ny = ux[ri, ci], uy[ri, ci]
-            flip = np.where(nx * dx + ny * dy < 0.0, -1.0, 1.0)
-            dx, dy = nx * flip, ny * flip
+            dx, dy = aligned(*_director_at(q_cos, q_sin, r + 0.5 * dy, c + 0.5 * dx), dx, dy)
             r += dy
             c += dx
-            ri = np.clip(np.rint(r).astype(np.intp), 0, rows - 1)
-            ci = np.clip(np.rint(c).astype(np.intp), 0, cols - 1)
             weight = math.exp(-0.5 * (step / length) ** 2)
-            total += weight * noise[ri, ci]
+            rr = np.clip(r, 0.0, rows - 1.001)
+            cc = np.clip(c, 0.0, cols - 1.001)
+            ri, ci = rr.astype(np.intp), cc.astype(np.intp)
+            fr, fc = rr - ri, cc - ci
+            sample = ((1 - fr) * ((1 - fc) * noise[ri, ci] + fc * noise[ri, ci + 1])
+                      + fr * ((1 - fc) * noise[ri + 1, ci] + fc * noise[ri + 1, ci + 1]))
+            total += weight * sample
             norm += weight
     return total / norm
 
