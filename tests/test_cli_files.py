@@ -69,7 +69,13 @@ def test_metadata_labels_and_maps_make_a_complete_folder(lab, tmp_path, capsys):
         maps = tif.asarray()
     np.testing.assert_array_equal(maps[0], expected.theta.astype(np.float32))
     np.testing.assert_array_equal(maps[1], expected.coherence.astype(np.float32))
-    assert 0.0 <= maps[2].min() and maps[2].max() <= 1.0
+    # Order: each grid block's S on its pixels, NaN where no director is defined.
+    grid, step = expected.grid, expected.grid.step
+    blocks = maps[2][step // 2::step, step // 2::step][: grid.shape[0], : grid.shape[1]]
+    valid = True if grid.valid is None else grid.valid
+    np.testing.assert_array_equal(blocks, np.where(valid, grid.order, np.nan)
+                                  .astype(np.float32))
+    assert np.isnan(maps[2][grid.shape[0] * step:]).all()
     assert capsys.readouterr().err == ""
 
 

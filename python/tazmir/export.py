@@ -28,7 +28,7 @@ __all__ = [
     "MAP_CHANNELS",
     "csv_text",
     "defect_rows",
-    "local_order",
+    "order_map",
     "staged_folder",
     "summary_json",
     "write_maps",
@@ -87,35 +87,23 @@ def defect_rows(defects: Sequence[Any], columns: Sequence[str] = DEFECT_COLUMNS)
     return [{c: getattr(d, c) for c in columns} for d in defects]
 
 
-def _box_mean(values: np.ndarray, width: int) -> np.ndarray:
-    """Mean over a width x width window (edges reflected), by cumulative sums."""
-    half = width // 2
-    padded = np.pad(values, ((half, width - 1 - half), (half, width - 1 - half)), mode="reflect")
-    total = np.cumsum(np.cumsum(padded, axis=0), axis=1)
-    total = np.pad(total, ((1, 0), (1, 0)))
-    rows, cols = values.shape
-    window = (total[width:width + rows, width:width + cols] - total[:rows, width:width + cols]
-              - total[width:width + rows, :cols] + total[:rows, :cols])
-    return window / (width * width)
-
-
-def local_order(theta: np.ndarray, coherence: np.ndarray, width: int) -> np.ndarray:
-    """Local nematic order S = |<c e^{2i theta}>| / <c> over a width x width window, in [0, 1]
-    (0 where there is no coherence at all)."""
-    width = max(1, min(int(width), *theta.shape))
-    q_cos = _box_mean(coherence * np.cos(2.0 * theta), width)
-    q_sin = _box_mean(coherence * np.sin(2.0 * theta), width)
-    weight = _box_mean(coherence, width)
-    with np.errstate(invalid="ignore", divide="ignore"):
-        order = np.where(weight > 1e-12, np.hypot(q_cos, q_sin) / weight, 0.0)
-    return np.clip(order, 0.0, 1.0)
+def order_map(result: Any) -> np.ndarray:
+    """The local order S of the coarse director grid at pixel resolution: each block's value
+    on its pixels, NaN where no director is defined (masked, border, trailing pixels)."""
+    grid = result.grid
+    step = grid.step
+    rows, cols = grid.shape
+    order = np.asarray(grid.order, dtype=np.float32)
+    if grid.valid is not None:
+        order = np.where(grid.valid, order, np.float32(np.nan))
+    full = np.full(result.image_shape, np.nan, dtype=np.float32)
+    full[: rows * step, : cols * step] = np.repeat(np.repeat(order, step, axis=0), step, axis=1)
+    return full
 
 
 def _map_planes(result: Any) -> np.ndarray:
-    return np.stack([
-        result.theta, result.coherence,
-        local_order(result.theta, result.coherence, result.grid_step),
-    ]).astype(np.float32)
+    return np.stack([result.theta.astype(np.float32), result.coherence.astype(np.float32),
+                     order_map(result)])
 
 
 def write_maps(path: Path, frames: Sequence[Any], pixel_size_um: float,
