@@ -21,7 +21,7 @@ from typing import Callable, Optional
 
 import numpy as np
 
-__all__ = ["Scales", "choose_scales", "fibre_width", "grid_step_for", "correlation_length"]
+__all__ = ["Scales", "choose_scales", "correlation_length", "fibre_width", "grid_step_for"]
 
 _TILE = 256
 _MAX_GRID_SIDE = 256
@@ -100,36 +100,11 @@ def fibre_width(image: np.ndarray) -> float:
 
 def correlation_length(director: np.ndarray, valid: np.ndarray) -> float:
     """Distance (grid units) where G_2 of the director over valid points first drops below
-    1/e, by zero-padded FFT autocorrelation; inf when it never does within half the grid."""
-    rows, cols = director.shape
-    m = valid.astype(np.float64)
-    c, s = m * np.cos(2.0 * director), m * np.sin(2.0 * director)
-    shape = (2 * rows, 2 * cols)
+    1/e; inf when it never does within half the grid."""
+    from .correlation import director_correlation
 
-    def autocorrelation(values: np.ndarray) -> np.ndarray:
-        spectrum = np.fft.rfft2(values, s=shape)
-        return np.fft.irfft2(spectrum * np.conj(spectrum), s=shape)
-
-    pairs = autocorrelation(m)
-    products = autocorrelation(c) + autocorrelation(s)
-    dy = np.fft.fftfreq(shape[0], 1.0 / shape[0])[:, None]
-    dx = np.fft.fftfreq(shape[1], 1.0 / shape[1])[None, :]
-    distance = np.rint(np.hypot(dy, dx)).astype(np.intp)
-    n_bins = max(2, min(rows, cols) // 2)
-    inside = distance < n_bins
-    total = np.bincount(distance[inside], products[inside], minlength=n_bins)
-    count = np.bincount(distance[inside], pairs[inside], minlength=n_bins)
-    with np.errstate(invalid="ignore", divide="ignore"):
-        g = total / count
-    below = np.nonzero((count[1:] > 0.5) & (g[1:] < 1.0 / math.e))[0]
-    if below.size == 0:
-        return math.inf
-    r = int(below[0]) + 1
-    # Linear interpolation between the last bin above 1/e and the first below it.
-    g0, g1 = g[r - 1], g[r]
-    if r == 1 or not np.isfinite(g0) or g0 == g1:
-        return float(r)
-    return float(r - 1 + (g0 - 1.0 / math.e) / (g0 - g1))
+    length = director_correlation(director, valid, spacing_um=1.0, k=2).length_1e_um
+    return length if math.isfinite(length) else math.inf
 
 
 def grid_step_for(core_radius_px: float) -> int:
