@@ -1,6 +1,7 @@
 """Defect detection against planted ground truth: charges, positions, orientations, the
 regions where nothing may be reported, and the scales read off the image."""
 
+import json
 import math
 
 import numpy as np
@@ -154,3 +155,32 @@ def test_the_demo_tissue_yields_its_planted_defects_with_orientations():
     assert list(frame.columns) == ["frame", "row_px", "col_px", "row_um", "col_um", "charge",
                                    "angle_rad", "order", "confidence"]
     np.testing.assert_allclose(frame["row_um"], frame["row_px"] * tissue.pixel_size_um)
+
+
+def test_the_command_line_takes_a_mask_per_image_and_records_the_scales(tmp_path, capsys):
+    tifffile = pytest.importorskip("tifffile")
+    pd = pytest.importorskip("pandas")
+    from tazmir.cli import main
+
+    texture = fibrous_texture(256, n_defects=8, min_spacing_px=56, seed=9)
+    tifffile.imwrite(tmp_path / "tex.tif", texture.image.astype(np.float32))
+    mask = np.zeros(texture.image.shape, np.uint8)
+    mask[:, 128:] = 3  # a label image: any non-zero value is analysed
+    tifffile.imwrite(tmp_path / "tex_mask.tif", mask)
+    args = ["analyze", str(tmp_path / "tex.tif"), "--pixel-size", "0.5", "--no-progress",
+            "--no-figure", "--core-radius", "6", "--mask", str(tmp_path / "{stem}_mask.tif")]
+    assert main([*args, "--out", str(tmp_path / "out")]) == 0
+    defects = pd.read_csv(tmp_path / "out" / "tex" / "defects.csv")
+    assert len(defects) and (defects["col_px"] >= 128 + 6).all()
+    np.testing.assert_allclose(defects["col_um"], defects["col_px"] * 0.5)
+    summary = json.loads((tmp_path / "out" / "tex" / "summary.json").read_text())
+    assert summary["core_radius_px"] == 6.0 and summary["core_radius_auto"] is False
+    assert summary["sigma_auto"] is True and summary["sigma"] > 0
+
+    tifffile.imwrite(tmp_path / "tex_mask.tif", mask[:100])
+    assert main([*args, "--out", str(tmp_path / "bad")]) == 1
+    assert f"mask {tmp_path / 'tex_mask.tif'} has shape (100, 256), the image (256, 256)" in (
+        capsys.readouterr().err)
+    with pytest.raises(SystemExit):
+        main([*args[:-4], "--sigma", "wide", "--out", str(tmp_path / "usage")])
+    assert "--sigma: not a number: 'wide'" in capsys.readouterr().err
