@@ -111,10 +111,16 @@ def test_nothing_is_reported_in_noise_outside_the_mask_or_at_the_border():
     assert tazmir.analyze_image(near_edge.image, pixel_size_um=1.0).defects == ()
 
 
+@pytest.mark.parametrize("k", [2, 4], ids=["nematic", "tetratic"])
 @pytest.mark.parametrize("base_angle", [0.0, 1.2, 3.0], ids=lambda a: f"{a:.1f}")
-def test_uniform_textures_have_no_defects(base_angle):
+def test_uniform_textures_have_no_defects(base_angle, k):
     texture = fibrous_texture(256, defects=[], base_angle=base_angle, noise=0.5, seed=1)
-    assert tazmir.analyze_image(texture.image, pixel_size_um=1.0).defects == ()
+    assert tazmir.analyze_image(texture.image, pixel_size_um=1.0, k=k).defects == ()
+    # Noise alone and a blank image have no director anywhere.
+    rng = np.random.default_rng(int(base_angle * 10))
+    for empty in (rng.normal(size=(128, 128)), np.zeros((64, 64))):
+        result = tazmir.analyze_image(empty, pixel_size_um=1.0, k=k)
+        assert result.defects == () and result.summary()["analysed_fraction"] == 0.0
 
 
 def test_a_pair_closer_than_a_core_is_one_fluctuation():
