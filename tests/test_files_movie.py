@@ -10,7 +10,8 @@ pytest.importorskip("trackpy")
 pd = pytest.importorskip("pandas")
 
 import tazmir
-from tazmir.movie import TRACK_COLUMNS, _track_rows, pair_events
+from tazmir.movie import TRACK_COLUMNS, _track_rows, link_defects, pair_events
+from tazmir.result import Defect
 from tazmir.synthetic import PlantedDefect, planted_orientations, score_links
 
 
@@ -109,3 +110,13 @@ def test_self_propulsion_is_the_velocity_along_the_plus_half_axis(step_px):
     assert tracks["charge"].tolist() == [0.5, -0.5] and (tracks["n_frames"] == 10).all()
     assert tracks["self_propulsion_um_per_frame"][0] == pytest.approx(-step_px * 0.5, abs=0.3)
     assert np.isnan(tracks["self_propulsion_um_per_frame"][1])
+
+
+def test_a_crowd_too_dense_to_link_is_a_clear_error():
+    rng = np.random.default_rng(1)
+    frames = [[Defect(r, c, r, c, 0.5, 0.0, 1.0, 1.0) for r, c in rng.uniform(0, 20, (40, 2))]
+              for _ in range(2)]
+    with pytest.raises(ValueError) as info:
+        link_defects(frames, 50.0, 1)
+    assert str(info.value) == ("too many defects within 50 µm of each other to link; give a "
+                               "smaller search range (--search-range)")

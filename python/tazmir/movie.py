@@ -250,6 +250,7 @@ def link_defects(
     defects with ``frame`` and ``track`` set (tracks numbered from 0 by first appearance)."""
     import pandas as pd
     import trackpy
+    from trackpy.linking import SubnetOversizeException
     from trackpy.predict import NearestVelocityPredict
 
     trackpy.quiet()
@@ -264,9 +265,18 @@ def link_defects(
         with warnings.catch_warnings():
             # trackpy's velocity predictor still calls a pandas API that pandas deprecates.
             warnings.filterwarnings("ignore", message="The 'lsuffix' and 'rsuffix' keywords")
-            result = NearestVelocityPredict().link_df(
-                part.copy(), search_range_um, memory=memory, pos_columns=["x", "y"]
-            )
+            try:
+                # Where too many defects crowd one search disc, shrink it there (adaptive
+                # search) rather than give up.
+                result = NearestVelocityPredict().link_df(
+                    part.copy(), search_range_um, memory=memory, pos_columns=["x", "y"],
+                    adaptive_stop=0.1 * search_range_um, adaptive_step=0.9,
+                )
+            except SubnetOversizeException:
+                raise ValueError(
+                    f"too many defects within {search_range_um:.3g} µm of each other to link; "
+                    "give a smaller search range (--search-range)"
+                ) from None
         result["particle"] = result["particle"].astype(np.int64) * 2 + (charge < 0)
         linked.append(result[["frame", "index", "particle"]])
     if not linked:
