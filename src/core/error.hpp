@@ -11,26 +11,11 @@
 namespace tazmir {
 
 namespace error {
-struct DimensionMismatch {
-  std::string expected;
-  std::string got;
-};
 struct ContourTooShort {
   std::uint64_t n;
   std::uint64_t min;
 };
-struct EmptyMask {
-  std::int32_t label;
-};
-struct SingularMatrix {};
-struct InvalidK {
-  std::uint32_t k;
-};
-struct NoCells {};
-struct PoincareHopfViolation {
-  double sum;
-  std::int32_t chi;
-};
+/// Any other refusal, carrying its message.
 struct Other {
   std::string text;
 };
@@ -39,9 +24,7 @@ struct Other {
 /// Bad input reported by a computation; the module frame raises it as ValueError.
 class TazmirError {
  public:
-  using Variant = std::variant<error::DimensionMismatch, error::ContourTooShort, error::EmptyMask,
-                               error::SingularMatrix, error::InvalidK, error::NoCells,
-                               error::PoincareHopfViolation, error::Other>;
+  using Variant = std::variant<error::ContourTooShort, error::Other>;
 
   template <class V>
     requires std::is_constructible_v<Variant, V&&>

@@ -74,11 +74,6 @@ void panic_assert_eq(std::string_view left, std::string_view right, std::string_
   panic(std::move(text), where);
 }
 
-std::size_t checked_div(std::size_t numerator, std::size_t denominator, SourceLocation where) {
-  if (denominator == 0) panic("attempt to divide by zero", where);
-  return numerator / denominator;
-}
-
 void panic_unwrap_none(SourceLocation where) {
   panic("called `Option::unwrap()` on a `None` value", where);
 }

@@ -67,10 +67,6 @@ void check_range(std::size_t start, std::size_t end, std::size_t len,
                                   std::string_view message,
                                   SourceLocation where = SourceLocation::current());
 
-/// Unsigned integer division that fails with "attempt to divide by zero".
-std::size_t checked_div(std::size_t numerator, std::size_t denominator,
-                        SourceLocation where = SourceLocation::current());
-
 /// "called `Option::unwrap()` on a `None` value"
 [[noreturn]] void panic_unwrap_none(SourceLocation where = SourceLocation::current());
 

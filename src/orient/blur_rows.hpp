@@ -37,7 +37,7 @@ void blur_column_vertical(const double* const* in, double* out, std::size_t firs
 void blur_rows_vertical(const ColumnTriple& rows, std::size_t first_col, std::size_t width,
                         const double* g, std::size_t count);
 
-/// Restricts the row kernels to the SSE2 path (tests compare it with the AVX2 path).
+/// Restricts the row kernels to the baseline build (tests compare it with the AVX2 build).
 void use_portable_blur_for_testing(bool portable);
 
 }  // namespace tazmir::orient

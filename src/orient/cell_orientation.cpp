@@ -2,6 +2,7 @@
 #include "orient/cell_orientation.hpp"
 
 #include <cmath>
+#include <numbers>
 
 namespace tazmir::orient {
 
@@ -19,23 +20,13 @@ std::optional<NuclearEllipse> ellipse_from_moments(const MomentSums& sums) {
   const double lambda_max = lambda1 >= lambda2 ? lambda1 : lambda2;
   const double lambda_min = lambda1 >= lambda2 ? lambda2 : lambda1;
   if (lambda_min < 1e-15) return std::nullopt;
-  constexpr double pi = 3.141592653589793;
   double angle = 0.5 * std::atan2(2.0 * mu_rc, mu_rr - mu_cc);
-  if (angle < 0.0) angle = angle + pi;
-  if (angle >= pi) angle = angle - pi;
+  if (angle < 0.0) angle = angle + std::numbers::pi;
+  if (angle >= std::numbers::pi) angle = angle - std::numbers::pi;
   const double semi_major = 2.0 * std::sqrt(lambda_max);
   const double semi_minor = 2.0 * std::sqrt(lambda_min);
   return NuclearEllipse{semi_major / semi_minor, angle, semi_major, semi_minor,
                         {sums.mean_row, sums.mean_col}};
-}
-
-std::optional<NuclearEllipse> fit_nuclear_ellipse(std::span<const PixelCoord> pixels) {
-  if (pixels.size() < 3) return std::nullopt;
-  MomentSums sums;
-  for (const PixelCoord& p : pixels) sums.add_position(p.row, p.col);
-  sums.finish_positions();
-  for (const PixelCoord& p : pixels) sums.add_spread(p.row, p.col);
-  return ellipse_from_moments(sums);
 }
 
 }  // namespace tazmir::orient

@@ -12,12 +12,6 @@
 
 namespace tazmir::orient {
 
-/// A pixel position (row, col); moments use the integer indices as coordinates.
-struct PixelCoord {
-  std::uint64_t row;
-  std::uint64_t col;
-};
-
 /// The moment ellipse of one nucleus.
 struct NuclearEllipse {
   double aspect_ratio;  ///< semi_major / semi_minor, at least 1
@@ -62,18 +56,14 @@ struct MomentSums {
 /// moment below 1e-15 (pixels on one row, one column or one 45-degree diagonal).
 std::optional<NuclearEllipse> ellipse_from_moments(const MomentSums& sums);
 
-/// The moment ellipse of a pixel list, summed in list order.
-std::optional<NuclearEllipse> fit_nuclear_ellipse(std::span<const PixelCoord> pixels);
-
 struct LabelledEllipse {
   std::int32_t label;
   NuclearEllipse ellipse;
 };
 
 /// Fits every label >= 1 of a rows x cols mask read through `label_at(r, c)`, in ascending
-/// label order, leaving out labels without an ellipse. Each label's pixels are met in
-/// row-major order, the order of its pixel list, so the sums are those of
-/// `fit_nuclear_ellipse`; two scans replace the lists.
+/// label order, leaving out labels without an ellipse. Each label's pixels are summed in
+/// row-major order: positions in one scan, spreads about the mean in a second.
 template <class LabelAt>
 std::vector<LabelledEllipse> fit_nuclear_ellipses(std::size_t rows, std::size_t cols,
                                                   LabelAt&& label_at) {

@@ -13,7 +13,8 @@ void tensor_eigen_row(const double* sxx, const double* sxy, const double* syy,
                       std::size_t count, double* theta, double* coherence, double* lambda1,
                       double* lambda2);
 
-/// Restricts the row kernel to the SSE2 path (tests compare it with the AVX2 path).
-void use_portable_eigen_for_testing(bool portable);
+/// Runs the row kernel with 1 or 2 lanes, or 0 for the processor's choice (tests compare
+/// the builds).
+void use_eigen_lanes_for_testing(int lanes);
 
 }  // namespace tazmir::orient

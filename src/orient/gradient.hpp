@@ -8,20 +8,6 @@
 
 namespace tazmir::orient {
 
-/// A read-only row-major grid: an ImageField's values or a block owned elsewhere.
-struct FieldView {
-  const double* data = nullptr;
-  std::size_t width = 0;
-  std::size_t height = 0;
-
-  FieldView() = default;
-  FieldView(const double* values, std::size_t columns, std::size_t rows)
-      : data(values), width(columns), height(rows) {}
-  FieldView(const ImageField& field)  // NOLINT: every field can be viewed
-      : data(field.data.data()), width(field.width), height(field.height) {}
-  const double* row(std::size_t r) const { return data + r * width; }
-};
-
 /// Rows are handed to the pool in chunks of the image width; a width of zero cannot be
 /// chunked, which is the internal failure "chunk_size must not be zero".
 void check_row_chunks(std::size_t width, SourceLocation where = SourceLocation::current());

@@ -1,32 +1,9 @@
-// Multiscale structure tensor and the optimal-scale maps.
+// The optimal-scale selection of the multiscale structure tensor.
 #include "orient/multiscale.hpp"
 
 #include "core/pool.hpp"
-#include "orient/gradient.hpp"
 
 namespace tazmir::orient {
-
-MultiscaleResult multiscale_structure_tensor(const ImageField& field,
-                                             std::span<const double> sigmas) {
-  MultiscaleResult result;
-  if (sigmas.empty()) return result;
-  check_row_chunks(field.width);
-  std::vector<TensorTargets> targets;
-  for (const double sigma : sigmas) {
-    result.scales.emplace_back(sigma, StructureTensorResult{
-                                          ImageField::zeros(field.width, field.height),
-                                          ImageField::zeros(field.width, field.height),
-                                          ImageField::zeros(field.width, field.height),
-                                          ImageField::zeros(field.width, field.height)});
-  }
-  for (auto& [sigma, tensor] : result.scales) {
-    targets.push_back({tensor.theta.data.data(), tensor.coherence.data.data(),
-                       tensor.lambda1.data.data(), tensor.lambda2.data.data()});
-  }
-  TensorWorkspace workspace;
-  structure_tensors_into(field, sigmas, targets, workspace);
-  return result;
-}
 
 void select_optimal_scale(std::span<const double> sigmas,
                           std::span<const double* const> coherences, std::size_t count,
@@ -47,28 +24,6 @@ void select_optimal_scale(std::span<const double> sigmas,
       best_coherence[i] = best;
     }
   });
-}
-
-std::pair<ImageField, ImageField> optimal_scale_map(
-    const std::vector<std::pair<double, StructureTensorResult>>& results) {
-  if (results.empty()) return {ImageField(), ImageField()};
-  const ImageField& first = results.front().second.theta;
-  ImageField best_sigma = ImageField::zeros(first.width, first.height);
-  ImageField best_coherence = ImageField::zeros(first.width, first.height);
-  const std::size_t count = best_sigma.data.size();
-  std::vector<double> sigmas;
-  std::vector<const double*> coherences;
-  for (const auto& [sigma, result] : results) {
-    // The pixel loop would first step outside a shorter map at its length.
-    if (result.coherence.data.size() < count) {
-      panic_index(result.coherence.data.size(), result.coherence.data.size());
-    }
-    sigmas.push_back(sigma);
-    coherences.push_back(result.coherence.data.data());
-  }
-  select_optimal_scale(sigmas, coherences, count, best_sigma.data.data(),
-                       best_coherence.data.data());
-  return {std::move(best_sigma), std::move(best_coherence)};
 }
 
 }  // namespace tazmir::orient

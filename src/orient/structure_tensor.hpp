@@ -3,10 +3,11 @@
 
 #include <cmath>
 #include <cstddef>
+#include <numbers>
 #include <span>
 
+#include "core/buffer.hpp"
 #include "core/field.hpp"
-#include "orient/buffer.hpp"
 #include "orient/gradient.hpp"
 
 namespace tazmir::orient {
@@ -28,8 +29,14 @@ struct TensorEigen {
   double lambda2;
 };
 
-inline constexpr double pi = 3.141592653589793;
-inline constexpr double half_pi = 1.5707963267948966;
+/// The angle along the structures from the atan2 arguments 2b and a - c, folded into [0, pi).
+inline double structure_angle(double numerator, double denominator) {
+  constexpr double pi = std::numbers::pi;
+  double theta = std::atan2(numerator, denominator) * 0.5 + pi / 2;  // pi / 2 is exact
+  if (theta < 0.0) theta = theta + pi;
+  if (theta >= pi) theta = -pi + theta;
+  return theta;
+}
 
 /// Closed-form eigenvalues, coherence and the angle along the structures (perpendicular to
 /// the dominant gradient), measured from the column axis towards the row axis, folded into
@@ -41,10 +48,7 @@ inline TensorEigen tensor_eigen(double a, double b, double c) {
   const double lambda2 = ((a + c) - root) * 0.5;
   const double s = lambda1 + lambda2;
   const double coherence = s > 1e-15 ? (lambda1 - lambda2) / s : 0.0;
-  double theta = std::atan2(b + b, d) * 0.5 + half_pi;
-  if (theta < 0.0) theta = theta + pi;
-  if (theta >= pi) theta = -pi + theta;
-  return {theta, coherence, lambda1, lambda2};
+  return {structure_angle(b + b, d), coherence, lambda1, lambda2};
 }
 
 /// Where the per-pixel results go: arrays of width * height values; the eigenvalues are

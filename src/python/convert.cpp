@@ -1,6 +1,7 @@
 // Argument conversions and result builders.
 #include "python/convert.hpp"
 
+#include <cstdlib>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -8,6 +9,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/panic.hpp"
 #include "python/numpy_api.hpp"
 
 namespace tazmir::py {
@@ -102,6 +104,7 @@ Array2D<T> to_array2d(PyObject* object, const char* name) {
   view.cols_ = static_cast<std::size_t>(PyArray_DIM(array, 1));
   view.row_stride_ = PyArray_STRIDE(array, 0);
   view.col_stride_ = PyArray_STRIDE(array, 1);
+  view.row_major_ = PyArray_IS_C_CONTIGUOUS(array) && PyArray_ISALIGNED(array);
   return view;
 }
 
@@ -129,6 +132,15 @@ std::vector<T> Array2D<T>::to_row_major() const {
 
 template class Array2D<double>;
 template class Array2D<std::int32_t>;
+
+std::vector<Point> to_points(const Array2DF64& array) {
+  const std::size_t rows = array.rows();
+  // An array without a second column fails on its first row, before its rows are counted.
+  if (rows != 0 && array.cols() < 2) panic("ndarray: index out of bounds");
+  std::vector<Point> points(rows);
+  for (std::size_t r = 0; r < rows; ++r) points[r] = {array.at(r, 0), array.at(r, 1)};
+  return points;
+}
 
 Array1DF64 to_array1d_f64(PyObject* object, const char* name) {
   PyArrayObject* array = accept_array(object, 1, NPY_FLOAT64, name);
@@ -262,20 +274,27 @@ Ref new_array2d(const double* values, std::size_t rows, std::size_t cols) {
   return array;
 }
 
-Ref new_array2d_from_rows(const std::vector<std::vector<double>>& rows) {
-  const std::size_t cols = rows.empty() ? 0 : rows.front().size();
-  for (const auto& row : rows) {
-    if (row.size() != cols) {
-      raise(PyExc_TypeError, "invalid length: " + std::to_string(row.size()) +
-                                 ", but expected " + std::to_string(cols));
-    }
+namespace {
+
+constexpr const char* buffer_capsule_name = "tazmir.orient.buffer";
+
+void free_buffer_capsule(PyObject* capsule) {
+  std::free(PyCapsule_GetPointer(capsule, buffer_capsule_name));
+}
+
+}  // namespace
+
+Ref adopt_array2d(Buffer values, std::size_t rows, std::size_t cols) {
+  if (rows == 0 || cols == 0 || values.data() == nullptr) {
+    return new_array2d(nullptr, rows, rows == 0 ? 0 : cols);
   }
-  npy_intp dims[2] = {static_cast<npy_intp>(rows.size()), static_cast<npy_intp>(cols)};
-  Ref array = check(PyArray_SimpleNew(2, dims, NPY_FLOAT64));
-  auto* out = static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())));
-  for (const auto& row : rows) {
-    if (cols != 0) std::memcpy(out, row.data(), cols * sizeof(double));
-    out += cols;
+  npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
+  Ref array = check(PyArray_SimpleNewFromData(2, dims, NPY_FLOAT64, values.data()));
+  Ref capsule = check(PyCapsule_New(values.data(), buffer_capsule_name, free_buffer_capsule));
+  values.release();  // the capsule frees it from now on
+  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), capsule.release()) !=
+      0) {
+    throw PythonError{};
   }
   return array;
 }

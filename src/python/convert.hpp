@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "core/buffer.hpp"
+#include "core/contour.hpp"
 #include "python/errors.hpp"
 #include "python/py_ref.hpp"
 
@@ -41,6 +43,8 @@ class Array2D {
   }
   /// The values in logical row-major order (MemoryError when they cannot be held).
   std::vector<T> to_row_major() const;
+  /// The array's own memory when it already is an aligned row-major block, else null.
+  const T* row_major_block() const noexcept { return row_major_ ? reinterpret_cast<const T*>(base_) : nullptr; }
 
  private:
   using npy_intp_t = std::ptrdiff_t;
@@ -52,6 +56,7 @@ class Array2D {
   std::size_t cols_ = 0;
   npy_intp_t row_stride_ = 0;
   npy_intp_t col_stride_ = 0;
+  bool row_major_ = false;
 };
 
 using Array2DF64 = Array2D<double>;
@@ -66,6 +71,11 @@ inline Array2DF64 to_array2d_f64(PyObject* object, const char* name) {
 inline Array2DI32 to_array2d_i32(PyObject* object, const char* name) {
   return to_array2d<std::int32_t>(object, name);
 }
+
+/// The (x, y) pair of every row, read through the strides so any layout gives the same
+/// pairs; columns beyond the second are ignored. An array with rows but fewer than two
+/// columns is the internal failure "ndarray: index out of bounds".
+std::vector<Point> to_points(const Array2DF64& array);
 
 /// A borrowed, read-only 1-D float64 NumPy array, read in place as one block.
 class Array1DF64 {
@@ -164,9 +174,9 @@ Ref new_float_list(std::span<const double> values);
 Ref new_array1d(std::span<const double> values);
 /// A new C-contiguous float64 array of shape (rows, cols) from row-major values.
 Ref new_array2d(const double* values, std::size_t rows, std::size_t cols);
-/// A new (rows, cols) array from row vectors; cols is the first row's length, and a row of
-/// another length is a TypeError "invalid length: {len}, but expected {cols}".
-Ref new_array2d_from_rows(const std::vector<std::vector<double>>& rows);
+/// A new (rows, cols) float64 array that takes over `values` without copying them; an image
+/// without rows gives shape (0, 0).
+Ref adopt_array2d(Buffer values, std::size_t rows, std::size_t cols);
 
 /// Builds a dict by successive insertions (its iteration order is the insertion order).
 class DictBuilder {

@@ -5,43 +5,17 @@
 #include <vector>
 
 #include "core/pool.hpp"
-#include "orient/buffer.hpp"
+#include "core/buffer.hpp"
 #include "orient/cell_orientation.hpp"
 #include "orient/gradient.hpp"
 #include "orient/multiscale.hpp"
 #include "orient/structure_tensor.hpp"
 #include "python/convert.hpp"
 #include "python/frame.hpp"
-#include "python/numpy_api.hpp"
 
 namespace tazmir::py {
 
 namespace {
-
-using orient::Buffer;
-
-constexpr const char* buffer_capsule_name = "tazmir.orient.buffer";
-
-void free_buffer_capsule(PyObject* capsule) {
-  std::free(PyCapsule_GetPointer(capsule, buffer_capsule_name));
-}
-
-// A new (rows, cols) float64 array that takes over `values` without copying them; an image
-// without rows gives shape (0, 0).
-Ref adopt_array2d(Buffer values, std::size_t rows, std::size_t cols) {
-  if (rows == 0 || cols == 0 || values.data() == nullptr) {
-    return new_array2d(nullptr, rows, rows == 0 ? 0 : cols);
-  }
-  npy_intp dims[2] = {static_cast<npy_intp>(rows), static_cast<npy_intp>(cols)};
-  Ref array = check(PyArray_SimpleNewFromData(2, dims, NPY_FLOAT64, values.data()));
-  Ref capsule = check(PyCapsule_New(values.data(), buffer_capsule_name, free_buffer_capsule));
-  values.release();  // the capsule frees it from now on
-  if (PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), capsule.release()) !=
-      0) {
-    throw PythonError{};
-  }
-  return array;
-}
 
 // Result arrays of the image's shape, computed before any Python object is made.
 struct OrientationMaps {
@@ -49,7 +23,7 @@ struct OrientationMaps {
   Buffer coherence;
 };
 
-OrientationMaps orientation_maps(const orient::FieldView& field, double sigma,
+OrientationMaps orientation_maps(const FieldView& field, double sigma,
                                  orient::TensorWorkspace& workspace) {
   orient::check_row_chunks(field.width);
   const std::size_t area = checked_area(field.width, field.height);
@@ -79,11 +53,8 @@ Buffer row_major_copy(const Array2DF64& image) {
 // The image as a row-major grid. An aligned C-ordered array already is one and is read in
 // place (the call only reads it, exactly as it would read a copy); any other layout is
 // copied into `copy` first.
-orient::FieldView image_field(PyObject* object, const Array2DF64& image, Buffer& copy) {
-  auto* array = reinterpret_cast<PyArrayObject*>(object);
-  if (PyArray_IS_C_CONTIGUOUS(array) && PyArray_ISALIGNED(array)) {
-    return {static_cast<const double*>(PyArray_DATA(array)), image.cols(), image.rows()};
-  }
+FieldView image_field(const Array2DF64& image, Buffer& copy) {
+  if (const double* block = image.row_major_block()) return {block, image.cols(), image.rows()};
   copy = row_major_copy(image);
   return {copy.data(), image.cols(), image.rows()};
 }
@@ -92,7 +63,7 @@ Ref compute_structure_tensor(const Args& args) {
   const Array2DF64 image = to_array2d_f64(args[0]);
   const double sigma = to_f64(args[1]);
   Buffer copy;
-  const orient::FieldView field = image_field(args[0].object, image, copy);
+  const FieldView field = image_field(image, copy);
   orient::TensorWorkspace workspace;
   OrientationMaps maps = orientation_maps(field, sigma, workspace);
   DictBuilder result;
@@ -107,7 +78,7 @@ Ref compute_multiscale_structure_tensor(const Args& args) {
   const std::size_t rows = image.rows();
   const std::size_t cols = image.cols();
   Buffer copy;
-  const orient::FieldView field = image_field(args[0].object, image, copy);
+  const FieldView field = image_field(image, copy);
 
   if (!sigmas.empty()) orient::check_row_chunks(cols);
   std::vector<OrientationMaps> scales;

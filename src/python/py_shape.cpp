@@ -1,9 +1,7 @@
 // Entry points of the shape subsystem: analyze_shape, analyze_shapes_batch.
-#include <array>
 #include <vector>
 
 #include "core/contour.hpp"
-#include "core/panic.hpp"
 #include "python/convert.hpp"
 #include "python/frame.hpp"
 #include "shape/descriptors.hpp"
@@ -12,69 +10,33 @@ namespace tazmir::py {
 
 namespace {
 
-// Row i is vertex (x, y) = ([i, 0], [i, 1]); further columns are ignored. An array without
-// a second column fails on its first row, before the number of rows is looked at.
-std::vector<Point> read_vertices(const Array2DF64& array) {
-  const std::size_t rows = array.rows();
-  if (rows != 0 && array.cols() < 2) panic("ndarray: index out of bounds");
-  std::vector<Point> points(rows);
-  for (std::size_t r = 0; r < rows; ++r) points[r] = {array.at(r, 0), array.at(r, 1)};
-  return points;
-}
-
-// The keys of a result dict, in insertion order. They are made once per call, so that
-// a batch does not build and hash the same eight strings for every contour.
-class ResultKeys {
- public:
-  static constexpr std::array<const char*, 8> names = {
-      "area",        "perimeter", "elongation",  "elongation_angle",
-      "shape_index", "convexity", "shape_katic", "fourier_spectrum"};
-
-  ResultKeys() {
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      keys_[i] = check(PyUnicode_InternFromString(names[i]));
-    }
-  }
-  PyObject* operator[](std::size_t i) const { return keys_[i].get(); }
-
- private:
-  std::array<Ref, names.size()> keys_;
-};
-
 // All descriptors are computed before the first Python object is made.
-Ref analyze_contour(const Array2DF64& array, const ResultKeys& keys) {
-  const BoundaryContour contour =
-      value_or_raise(BoundaryContour::from_points(read_vertices(array)));
+Ref analyze_contour(const Array2DF64& array) {
+  const BoundaryContour contour = value_or_raise(BoundaryContour::from_points(to_points(array)));
   const shape::ShapeDescriptors d = shape::describe_shape(contour);
-
-  Ref result = check(PyDict_New());
-  std::size_t next = 0;
-  const auto insert = [&](Ref value) {
-    if (PyDict_SetItem(result.get(), keys[next++], value.get()) != 0) throw PythonError{};
-  };
-  insert(new_float(d.area));
-  insert(new_float(d.perimeter));
-  insert(new_float(d.elongation));
-  insert(new_float(d.elongation_angle));
-  insert(new_float(d.shape_index));
-  insert(new_float(d.convexity));
-  insert(new_array1d(d.shape_katic));
-  insert(new_array1d(d.fourier_spectrum));
-  return result;
+  DictBuilder result;
+  result.set("area", new_float(d.area));
+  result.set("perimeter", new_float(d.perimeter));
+  result.set("elongation", new_float(d.elongation));
+  result.set("elongation_angle", new_float(d.elongation_angle));
+  result.set("shape_index", new_float(d.shape_index));
+  result.set("convexity", new_float(d.convexity));
+  result.set("shape_katic", new_array1d(d.shape_katic));
+  result.set("fourier_spectrum", new_array1d(d.fourier_spectrum));
+  return result.finish();
 }
 
 Ref analyze_shape(const Args& args) {
   const Array2DF64 contour = to_array2d_f64(args[0]);
-  return analyze_contour(contour, ResultKeys());
+  return analyze_contour(contour);
 }
 
 Ref analyze_shapes_batch(const Args& args) {
   // Every item is converted before any is measured; the first failing contour ends the
   // call with its own error and the dicts built so far are dropped.
   const std::vector<Array2DF64> contours = to_array2d_f64_vec(args[0]);
-  const ResultKeys keys;
   ListBuilder results;
-  for (const Array2DF64& contour : contours) results.append(analyze_contour(contour, keys));
+  for (const Array2DF64& contour : contours) results.append(analyze_contour(contour));
   return results.finish();
 }
 

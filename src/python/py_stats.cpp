@@ -1,7 +1,6 @@
 // Entry points of the statistics subsystem: correlation, Ripley's K, permutation test.
 #include <vector>
 
-#include "core/panic.hpp"
 #include "python/convert.hpp"
 #include "python/frame.hpp"
 #include "stats/correlation.hpp"
@@ -12,15 +11,6 @@ namespace tazmir::py {
 
 namespace {
 
-// The (x, y) pair of every row, read through the strides so any layout gives the same
-// pairs; columns beyond the second are ignored.
-std::vector<Point> point_pairs(const Array2DF64& array) {
-  if (array.rows() != 0 && array.cols() < 2) panic("ndarray: index out of bounds");
-  std::vector<Point> points(array.rows());
-  for (std::size_t r = 0; r < array.rows(); ++r) points[r] = {array.at(r, 0), array.at(r, 1)};
-  return points;
-}
-
 Ref orientational_correlation(const Args& args) {
   const Array2DF64 centroids = to_array2d_f64(args[0]);
   const Array1DF64 thetas = to_array1d_f64(args[1]);
@@ -28,7 +18,7 @@ Ref orientational_correlation(const Args& args) {
   const double max_r = to_f64(args[3]);
   const std::uint64_t n_bins = to_u64(args[4]);
 
-  const std::vector<Point> pairs = point_pairs(centroids);
+  const std::vector<Point> pairs = to_points(centroids);
   const stats::CorrelationResult result =
       stats::orientational_correlation(pairs, thetas.as_slice(), k, n_bins, max_r);
 
@@ -46,7 +36,7 @@ Ref ripley_k(const Args& args) {
   const std::array<double, 4> bbox = to_f64_quad(args[1]);
   const Array1DF64 r_values = to_array1d_f64(args[2]);
 
-  const std::vector<Point> pairs = point_pairs(points);
+  const std::vector<Point> pairs = to_points(points);
   const stats::RipleyResult result = stats::ripley_k(pairs, bbox, r_values.as_slice());
 
   DictBuilder dict;

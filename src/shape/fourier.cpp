@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "shape/edges.hpp"
-#include "shape/sin_cos.hpp"
+#include "core/sincos.hpp"
 
 namespace tazmir::shape {
 

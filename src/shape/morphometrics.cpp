@@ -125,10 +125,6 @@ std::vector<Point> graham_hull(const std::vector<Point>& points) {
 
 }  // namespace
 
-double shape_index(const BoundaryContour& contour) {
-  return shape_index_of(contour.area(), contour.perimeter());
-}
-
 double shape_index_of(double area, double perimeter) {
   if (area < zero_threshold) return 0.0;
   return perimeter / std::sqrt(area);

@@ -7,9 +7,6 @@ namespace tazmir::shape {
 
 /// Perimeter over the square root of the area (a square gives 4); 0.0 for an area
 /// below 1e-15.
-double shape_index(const BoundaryContour& contour);
-
-/// The shape index from an area and perimeter already at hand.
 double shape_index_of(double area, double perimeter);
 
 /// Area over the area of the convex hull (Graham scan from the lowest-then-leftmost

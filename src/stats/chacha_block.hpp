@@ -25,11 +25,6 @@ constexpr void quarter_round(ChaChaState& s, int a, int b, int c, int d) noexcep
 }
 }  // namespace detail
 
-/// The ChaCha quarter round on words a, b, c, d of `state`.
-constexpr void chacha_quarter_round(ChaChaState& state, int a, int b, int c, int d) noexcept {
-  detail::quarter_round(state, a, b, c, d);
-}
-
 /// One ChaCha block: `Rounds` rounds (Rounds / 2 double rounds) over `input`, then the
 /// input added word by word. The reference the vectorised kernels are checked against.
 template <int Rounds>

@@ -50,12 +50,6 @@ void shuffle(std::span<double> values, ChaCha12Generator& generator) noexcept {
   }
 }
 
-double sequential_sum(std::span<const double> values) noexcept {
-  double sum = -0.0;
-  for (const double value : values) sum += value;
-  return sum;
-}
-
 PermutationResult permutation_test(std::span<const double> values_a,
                                    std::span<const double> values_b,
                                    std::uint64_t n_permutations, std::uint64_t seed) {

@@ -18,9 +18,6 @@ struct PermutationResult {
 /// uniform_index(i + 1). Slices of length 0 or 1 draw nothing.
 void shuffle(std::span<double> values, ChaCha12Generator& generator) noexcept;
 
-/// Left-to-right sum from -0.0, never reassociated (results are bit-reproducible).
-double sequential_sum(std::span<const double> values) noexcept;
-
 /// Shuffles the pool (A then B, never restored between shuffles) `n_permutations` times
 /// with a generator seeded from `seed`, counting |mean_a - mean_b| >= |observed|.
 PermutationResult permutation_test(std::span<const double> values_a,

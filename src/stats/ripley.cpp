@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <numeric>
 
 #include "core/panic.hpp"
@@ -13,7 +14,6 @@ namespace tazmir::stats {
 
 namespace {
 
-constexpr double pi = 3.141592653589793;
 constexpr std::size_t distance_block = 256;
 
 // Two-operand minimum that returns the other operand when one is NaN.
@@ -94,7 +94,7 @@ RipleyResult ripley_k(std::span<const Point> points, const std::array<double, 4>
   result.l_values.resize(n_r);
   for (std::size_t m = 0; m < n_r; ++m) {
     result.k_values[m] = result.k_values[m] * factor;
-    result.l_values[m] = std::sqrt(result.k_values[m] / pi) - r_values[m];
+    result.l_values[m] = std::sqrt(result.k_values[m] / std::numbers::pi) - r_values[m];
   }
   return result;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/panic.hpp"
+#include "core/sincos.hpp"
 
 namespace tazmir::theory {
 namespace {
@@ -58,9 +59,9 @@ class RowTrig {
   void fill(const double* row, std::size_t j, std::size_t lo, std::size_t hi) {
     double* c = values_.data() + (j % 3) * 2 * nx_;
     double* s = c + nx_;
-    // glibc's sincos runs the same kernels as sin and cos, so one pair per site gives the
-    // very values the four neighbour reads would compute on their own.
-    for (std::size_t i = lo; i < hi; ++i) ::sincos(row[i], &s[i], &c[i]);
+    // One pair per site gives the very values the four neighbour reads would compute with
+    // sin and cos on their own.
+    for (std::size_t i = lo; i < hi; ++i) sin_cos(row[i], s[i], c[i]);
   }
 
  private:

@@ -77,10 +77,4 @@ void append_json_number(std::string& out, double value) {
   }
 }
 
-std::string format_json_number(double value) {
-  std::string out;
-  append_json_number(out, value);
-  return out;
-}
-
 }  // namespace tazmir::theory

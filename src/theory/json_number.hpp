@@ -10,7 +10,4 @@ namespace tazmir::theory {
 /// "0.0" / "-0.0" for the zeros, and the bare word "null" for NaN and the infinities.
 void append_json_number(std::string& out, double value);
 
-/// `append_json_number` into a new string.
-std::string format_json_number(double value);
-
 }  // namespace tazmir::theory

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "core/panic.hpp"
+#include "core/sincos.hpp"
 #include "topo/holonomy.hpp"
 #include "topo/planar_steps.hpp"
 #include "topo/plaquette_rows.hpp"
@@ -68,7 +69,7 @@ std::vector<Defect> detect_with_frame_field(std::span<const double> thetas, std:
   for (std::size_t p = 0; p < thetas.size(); ++p) {
     double s = 0.0;
     double c = 0.0;
-    ::sincos((thetas[p] * k) * 0.5, &s, &c);
+    sin_cos((thetas[p] * k) * 0.5, s, c);
     frames[p] = planar_frame(c, s);
   }
   std::vector<Defect> defects;

@@ -1,10 +1,10 @@
-// Row kernels of the streamed defect scan, compiled twice (baseline and AVX2) and chosen at
-// run time. Lanes do the same IEEE operations as the scalar code, with no contraction, so
+// Row kernels of the streamed defect scan, compiled for the baseline processor and, on x86,
+// for AVX2 too, chosen at run time. Lanes do the same IEEE operations as the scalar code, with no contraction, so
 // both versions give the same bits.
 #include "topo/plaquette_rows.hpp"
 
-#include <cmath>
-
+#include "core/cpu.hpp"
+#include "core/sincos.hpp"
 #include "topo/planar_steps.hpp"
 
 namespace tazmir::topo::planar {
@@ -33,39 +33,41 @@ inline void cosines_kernel(const double* __restrict tc, const double* __restrict
   }
 }
 
-__attribute__((target("avx2"))) void steps_avx2(const double* cp, const double* sp,
-                                                const double* cn, const double* sn,
-                                                std::size_t n, double* c_out, double* s_out) {
+#if TAZMIR_X86
+TAZMIR_AVX2 void steps_avx2(const double* cp, const double* sp, const double* cn,
+                            const double* sn, std::size_t n, double* c_out, double* s_out) {
   steps_kernel(cp, sp, cn, sn, n, c_out, s_out);
 }
 
-__attribute__((target("avx2"))) void cosines_avx2(const double* tc, const double* ts,
-                                                  const double* bc, const double* bs,
-                                                  const double* dc, const double* ds,
-                                                  std::size_t n, double* out) {
+TAZMIR_AVX2 void cosines_avx2(const double* tc, const double* ts, const double* bc,
+                              const double* bs, const double* dc, const double* ds,
+                              std::size_t n, double* out) {
   cosines_kernel(tc, ts, bc, bs, dc, ds, n, out);
 }
-
-const bool use_avx2 = __builtin_cpu_supports("avx2");
+#endif
 
 }  // namespace
 
 void lift_row(const double* theta, std::size_t n, double k, double* cos_out, double* sin_out) {
   for (std::size_t j = 0; j < n; ++j) {
     const double phi = (theta[j] * k) * 0.5;
-    ::sincos(phi, &sin_out[j], &cos_out[j]);
+    sin_cos(phi, sin_out[j], cos_out[j]);
   }
 }
 
 void steps_between(const double* cp, const double* sp, const double* cn, const double* sn,
                    std::size_t n, double* c_out, double* s_out) {
-  if (use_avx2) return steps_avx2(cp, sp, cn, sn, n, c_out, s_out);
+#if TAZMIR_X86
+  if (cpu_has_avx2()) return steps_avx2(cp, sp, cn, sn, n, c_out, s_out);
+#endif
   steps_kernel(cp, sp, cn, sn, n, c_out, s_out);
 }
 
 void plaquette_cosines(const double* tc, const double* ts, const double* bc, const double* bs,
                        const double* dc, const double* ds, std::size_t n, double* out) {
-  if (use_avx2) return cosines_avx2(tc, ts, bc, bs, dc, ds, n, out);
+#if TAZMIR_X86
+  if (cpu_has_avx2()) return cosines_avx2(tc, ts, bc, bs, dc, ds, n, out);
+#endif
   cosines_kernel(tc, ts, bc, bs, dc, ds, n, out);
 }
 

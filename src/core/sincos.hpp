@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-namespace tazmir::shape {
+namespace tazmir {
 
 /// sin(x) and cos(x) with exactly the bits of the library's `sin` and `cos`.
 inline void sin_cos(double x, double& s, double& c) {
@@ -15,4 +15,4 @@ inline void sin_cos(double x, double& s, double& c) {
 #endif
 }
 
-}  // namespace tazmir::shape
+}  // namespace tazmir

@@ -7,7 +7,7 @@
 
 #include "core/panic.hpp"
 
-namespace tazmir::orient {
+namespace tazmir {
 
 /// An owned block of doubles whose contents start undefined: the structure-tensor stages
 /// write every element, so zero-filling would only cost a pass over memory.
@@ -33,4 +33,4 @@ class Buffer {
   std::size_t size_ = 0;
 };
 
-}  // namespace tazmir::orient
+}  // namespace tazmir

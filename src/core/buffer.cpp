@@ -1,11 +1,11 @@
 // Allocation of uninitialised field storage, with allocation failures as internal failures.
-#include "orient/buffer.hpp"
+#include "core/buffer.hpp"
 
 #include <cstdlib>
 #include <limits>
 #include <string>
 
-namespace tazmir::orient {
+namespace tazmir {
 
 Buffer Buffer::uninitialized(std::size_t count, SourceLocation where) {
   constexpr auto max_count =
@@ -23,4 +23,4 @@ Buffer Buffer::uninitialized(std::size_t count, SourceLocation where) {
   return buffer;
 }
 
-}  // namespace tazmir::orient
+}  // namespace tazmir
