@@ -13,15 +13,35 @@ inline constexpr std::uint32_t chacha_constants[4] = {0x61707865u, 0x3320646eu, 
                                                       0x6b206574u};
 
 namespace detail {
-constexpr std::uint32_t rotl32(std::uint32_t value, int bits) noexcept {
-  return (value << bits) | (value >> (32 - bits));
+// The rounds on one word per state position, or on a vector of words (one block per lane):
+// the same additions, exclusive ors and rotations either way.
+template <int Bits, class W>
+[[gnu::always_inline]] constexpr W rotl(W value) noexcept {
+  return (value << Bits) | (value >> (32 - Bits));
 }
 
-constexpr void quarter_round(ChaChaState& s, int a, int b, int c, int d) noexcept {
-  s[a] += s[b]; s[d] ^= s[a]; s[d] = rotl32(s[d], 16);
-  s[c] += s[d]; s[b] ^= s[c]; s[b] = rotl32(s[b], 12);
-  s[a] += s[b]; s[d] ^= s[a]; s[d] = rotl32(s[d], 8);
-  s[c] += s[d]; s[b] ^= s[c]; s[b] = rotl32(s[b], 7);
+template <class W>
+[[gnu::always_inline]] constexpr void quarter_round(W& a, W& b, W& c, W& d) noexcept {
+  a += b; d ^= a; d = rotl<16>(d);
+  c += d; b ^= c; b = rotl<12>(b);
+  a += b; d ^= a; d = rotl<8>(d);
+  c += d; b ^= c; b = rotl<7>(b);
+}
+
+template <int Rounds, class W>
+[[gnu::always_inline]] constexpr void rounds(W (&x)[16]) noexcept {
+  static_assert(Rounds > 0 && Rounds % 2 == 0, "ChaCha runs whole double rounds");
+  for (int round = 0; round < Rounds; round += 2) {
+    // Column round, then diagonal round.
+    quarter_round(x[0], x[4], x[8], x[12]);
+    quarter_round(x[1], x[5], x[9], x[13]);
+    quarter_round(x[2], x[6], x[10], x[14]);
+    quarter_round(x[3], x[7], x[11], x[15]);
+    quarter_round(x[0], x[5], x[10], x[15]);
+    quarter_round(x[1], x[6], x[11], x[12]);
+    quarter_round(x[2], x[7], x[8], x[13]);
+    quarter_round(x[3], x[4], x[9], x[14]);
+  }
 }
 }  // namespace detail
 
@@ -29,21 +49,14 @@ constexpr void quarter_round(ChaChaState& s, int a, int b, int c, int d) noexcep
 /// input added word by word. The reference the vectorised kernels are checked against.
 template <int Rounds>
 constexpr ChaChaState chacha_block(const ChaChaState& input) noexcept {
-  static_assert(Rounds > 0 && Rounds % 2 == 0, "ChaCha runs whole double rounds");
-  ChaChaState x = input;
-  for (int round = 0; round < Rounds; round += 2) {
-    // Column round, then diagonal round.
-    detail::quarter_round(x, 0, 4, 8, 12);
-    detail::quarter_round(x, 1, 5, 9, 13);
-    detail::quarter_round(x, 2, 6, 10, 14);
-    detail::quarter_round(x, 3, 7, 11, 15);
-    detail::quarter_round(x, 0, 5, 10, 15);
-    detail::quarter_round(x, 1, 6, 11, 12);
-    detail::quarter_round(x, 2, 7, 8, 13);
-    detail::quarter_round(x, 3, 4, 9, 14);
+  std::uint32_t x[16] = {};
+  for (int w = 0; w < 16; ++w) x[w] = input[static_cast<std::size_t>(w)];
+  detail::rounds<Rounds>(x);
+  ChaChaState out{};
+  for (int w = 0; w < 16; ++w) {
+    out[static_cast<std::size_t>(w)] = x[w] + input[static_cast<std::size_t>(w)];
   }
-  for (int w = 0; w < 16; ++w) x[w] += input[w];
-  return x;
+  return out;
 }
 
 /// The input state of the block with the given 64-bit counter (words 12 low, 13 high)
@@ -72,7 +85,7 @@ extern template void chacha_blocks4<12>(const std::array<std::uint32_t, 8>&, std
 extern template void chacha_blocks4<20>(const std::array<std::uint32_t, 8>&, std::uint64_t,
                                         std::uint64_t, std::uint32_t*) noexcept;
 
-/// Whether this processor runs `chacha_blocks8` (AVX2).
+/// Whether `chacha_blocks8` runs on this processor (x86 with AVX2).
 bool chacha_blocks8_available() noexcept;
 
 /// Eight consecutive blocks (counters counter .. counter+7, wrapping), blocks 0-3 written to

@@ -1,6 +1,7 @@
 // Seeding, refills and index draws of ChaCha12Generator.
 #include "stats/chacha_generator.hpp"
 
+#include "core/cpu.hpp"
 #include "stats/chacha_block.hpp"
 
 namespace tazmir::stats {
@@ -54,12 +55,10 @@ constexpr std::uint32_t zone_of(std::uint32_t s) noexcept {
 
 void ChaCha12Generator::draw_descending(std::uint32_t top, std::uint32_t count,
                                         std::uint32_t* js) noexcept {
-  static const bool wide = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi");
-  if (wide) {
-    draw_descending_avx2(*this, top, count, js);
-  } else {
-    draw_descending_scalar(top, count, js);
-  }
+#if TAZMIR_X86
+  if (cpu_has_avx2()) return draw_descending_avx2(*this, top, count, js);
+#endif
+  draw_descending_scalar(top, count, js);
 }
 
 void ChaCha12Generator::draw_descending_scalar(std::uint32_t top, std::uint32_t count,

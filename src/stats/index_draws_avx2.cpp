@@ -1,4 +1,8 @@
-// Fisher-Yates index draws sixteen words at a time with AVX2, word for word as the scalar rule.
+// Fisher-Yates index draws sixteen words at a time with AVX2, word for word as the scalar
+// rule. x86 only; elsewhere the generator draws one word at a time.
+#include "core/cpu.hpp"
+
+#if TAZMIR_X86
 #include <immintrin.h>
 
 #include "stats/chacha_generator.hpp"
@@ -6,8 +10,6 @@
 namespace tazmir::stats {
 
 namespace {
-
-#define TAZMIR_AVX2 __attribute__((target("avx2,bmi")))
 
 struct Batch {
   std::uint32_t draws;
@@ -145,3 +147,4 @@ TAZMIR_AVX2 void draw_descending_avx2(ChaCha12Generator& generator, std::uint32_
 }
 
 }  // namespace tazmir::stats
+#endif  // TAZMIR_X86
