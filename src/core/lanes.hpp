@@ -9,7 +9,9 @@
 
 // Kernels keep their vectors inside always-inlined helpers, so no vector crosses a call
 // boundary and the ABI notes about vectors wider than the baseline registers do not apply.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 
 #define TAZMIR_INLINE inline __attribute__((always_inline))
 

@@ -123,7 +123,9 @@ TAZMIR_AVX2 void vertical_avx2(const double* const* in, double* out, std::size_t
 
 std::atomic<bool> portable_only{false};
 
+#if TAZMIR_X86
 bool use_avx2() { return cpu_has_avx2() && !portable_only.load(std::memory_order_relaxed); }
+#endif
 
 }  // namespace
 

@@ -3,7 +3,9 @@
 // words are those of the scalar block, bit for bit.
 // The rounds of chacha_block.hpp are always inlined, so their eight-lane vectors never cross a
 // call boundary: the ABI note about 32-byte vectors without AVX does not apply.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 #include "stats/chacha_block.hpp"
 
 #include <cstddef>
