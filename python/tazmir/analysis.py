@@ -13,6 +13,7 @@ import numpy.typing as npt
 import _native
 
 from . import labels
+from ._guard import allocation_failures_as_memory_error, check_fits
 from .correlation import Correlation, director_correlation
 from .defects import find_defects, smooth_blocks, valid_region
 from .energy import core_mask, frank_densities
@@ -185,6 +186,7 @@ def _shapes(contours: list[np.ndarray]) -> list[dict[str, Any]]:
         raise
 
 
+@allocation_failures_as_memory_error
 def analyze_image(
     image: npt.ArrayLike,
     *,
@@ -229,7 +231,8 @@ def analyze_image(
 
     Raises ValueError or TypeError for unusable input (a non-2-D or non-finite image, an
     image smaller than one block, a non-positive pixel size or scale, a mask of another
-    shape, a degenerate contour).
+    shape, a degenerate contour), and MemoryError for an image or a scale too large for the
+    machine's memory.
     """
     pixels = _as_image(image)
     pixel_size_um = _positive("pixel_size_um", pixel_size_um)
@@ -250,6 +253,7 @@ def analyze_image(
         raise ValueError(
             f"image of shape {pixels.shape} holds no whole {grid_step} x {grid_step} block"
         )
+    check_fits(pixels.shape, sigma)
     region = None if mask is None else _as_region(mask, pixels.shape)
     if nuclei is not None:
         nuclear_mask = labels.as_labels(nuclei, pixels.shape, "nuclei")
