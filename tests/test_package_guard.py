@@ -50,4 +50,4 @@ def test_batch_reports_an_image_too_large_and_goes_on(tmp_path, monkeypatch):
     options = AnalysisOptions(pixel_size_um=0.5)
     outcomes = [process_file(str(path), options) for path in (large, small)]
     assert outcomes[0].error == "cannot analyse image: not enough memory"
-    assert outcomes[1].error is None and outcomes[1].summary is not None
+    assert outcomes[1].error is None and outcomes[1].result is not None

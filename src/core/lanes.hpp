@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 // Kernels keep their vectors inside always-inlined helpers, so no vector crosses a call
 // boundary and the ABI notes about vectors wider than the baseline registers do not apply.
@@ -42,7 +43,8 @@ TAZMIR_INLINE void store(void* p, const V& v) {
 template <class V, class T>
 TAZMIR_INLINE V splat(T x) {
   V v;
-  for (std::size_t i = 0; i < sizeof v / sizeof x; ++i) v[i] = x;
+  using Lane = std::remove_reference_t<decltype(v[0])>;
+  for (std::size_t i = 0; i < sizeof v / sizeof v[0]; ++i) v[i] = static_cast<Lane>(x);
   return v;
 }
 

@@ -2,7 +2,13 @@
 #pragma once
 
 #include <array>
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <type_traits>
+#include <utility>
+
+#include "core/lanes.hpp"
 
 namespace tazmir::stats {
 
@@ -15,9 +21,24 @@ inline constexpr std::uint32_t chacha_constants[4] = {0x61707865u, 0x3320646eu, 
 namespace detail {
 // The rounds on one word per state position, or on a vector of words (one block per lane):
 // the same additions, exclusive ors and rotations either way.
+// A rotation by whole bytes of every 32-bit lane as one byte shuffle (little-endian lanes:
+// byte j of a lane takes byte j - Bytes, mod 4).
+template <int Bytes, class W, std::size_t... I>
+[[gnu::always_inline]] inline W rotate_bytes(W value, std::index_sequence<I...>) noexcept {
+  using ByteLanes = simd::Lanes<unsigned char, sizeof(W)>;
+  const auto bytes = reinterpret_cast<ByteLanes>(value);
+  return reinterpret_cast<W>(
+      __builtin_shufflevector(bytes, bytes, ((I & ~std::size_t{3}) | ((I + 4 - Bytes) & 3))...));
+}
+
 template <int Bits, class W>
 [[gnu::always_inline]] constexpr W rotl(W value) noexcept {
-  return (value << Bits) | (value >> (32 - Bits));
+  if constexpr (!std::is_integral_v<W> && Bits % 8 == 0 &&
+                std::endian::native == std::endian::little) {
+    return rotate_bytes<Bits / 8>(value, std::make_index_sequence<sizeof(W)>{});
+  } else {
+    return (value << Bits) | (value >> (32 - Bits));
+  }
 }
 
 template <class W>
