@@ -59,6 +59,42 @@ def _index(text: str) -> int:
     return value
 
 
+def _add_analysis_options(parser: argparse.ArgumentParser) -> None:
+    """The options of how each image is analysed (shared by analyze and compare)."""
+    parser.add_argument("--pixel-size", type=_positive_float, metavar="UM",
+                        help="pixel size in µm (default: from the file's metadata; "
+                        "given, it overrides the metadata)")
+    parser.add_argument("--channel", type=_index, metavar="N",
+                        help="channel to analyse in a multi-channel file (from 0)")
+    parser.add_argument("--z", type=_index, metavar="N", help="Z plane to analyse (from 0)")
+    parser.add_argument("--nuclei", metavar="PATH",
+                        help="nucleus label image (integers, 0 = background); {stem} is "
+                        "replaced by each image's file name without extension")
+    parser.add_argument("--cells", metavar="PATH",
+                        help="cell label image (integers, 0 = background); {stem} as above")
+    parser.add_argument("--search-range", type=_positive_float, metavar="UM",
+                        help="movies: farthest a defect moves between frames, in µm "
+                        "(default: half the median spacing of neighbouring defects)")
+    parser.add_argument("--memory", type=_index, default=1, metavar="N",
+                        help="movies: frames a defect may go undetected and keep its track "
+                        "(default 1)")
+    parser.add_argument("--frame-interval", type=_positive_float, metavar="S",
+                        help="movies: seconds between frames (default: from the metadata)")
+    parser.add_argument("--mask", metavar="PATH",
+                        help="binary or label image of the region to analyse (non-zero = "
+                        "analysed); {stem} as above")
+    parser.add_argument("--sigma", type=_auto(_positive_float), default="auto", metavar="S",
+                        help="structure-tensor scale in pixels, or auto (default: the fibre "
+                        "width read from the image)")
+    parser.add_argument("--core-radius", type=_auto(_positive_float), default="auto",
+                        metavar="R",
+                        help="defect-core scale in pixels, or auto (default: a fifth of the "
+                        "director's correlation length, at least 2.5 sigma)")
+    parser.add_argument("--grid-step", type=_auto(_positive_int), default="auto", metavar="N",
+                        help="spacing of the director grid in pixels, or auto (default: a "
+                        "third of the core radius)")
+
+
 def _parser() -> argparse.ArgumentParser:
     from . import __version__
 
@@ -92,38 +128,7 @@ def _parser() -> argparse.ArgumentParser:
         "on stderr and give exit status 1; the others are still analysed.",
     )
     analyze.add_argument("images", nargs="+", type=Path, metavar="IMAGES")
-    analyze.add_argument("--pixel-size", type=_positive_float, metavar="UM",
-                         help="pixel size in µm (default: from the file's metadata; "
-                         "given, it overrides the metadata)")
-    analyze.add_argument("--channel", type=_index, metavar="N",
-                         help="channel to analyse in a multi-channel file (from 0)")
-    analyze.add_argument("--z", type=_index, metavar="N", help="Z plane to analyse (from 0)")
-    analyze.add_argument("--nuclei", metavar="PATH",
-                         help="nucleus label image (integers, 0 = background); {stem} is "
-                         "replaced by each image's file name without extension")
-    analyze.add_argument("--cells", metavar="PATH",
-                         help="cell label image (integers, 0 = background); {stem} as above")
-    analyze.add_argument("--search-range", type=_positive_float, metavar="UM",
-                         help="movies: farthest a defect moves between frames, in µm "
-                         "(default: half the median spacing of neighbouring defects)")
-    analyze.add_argument("--memory", type=_index, default=1, metavar="N",
-                         help="movies: frames a defect may go undetected and keep its track "
-                         "(default 1)")
-    analyze.add_argument("--frame-interval", type=_positive_float, metavar="S",
-                         help="movies: seconds between frames (default: from the metadata)")
-    analyze.add_argument("--mask", metavar="PATH",
-                         help="binary or label image of the region to analyse (non-zero = "
-                         "analysed); {stem} as above")
-    analyze.add_argument("--sigma", type=_auto(_positive_float), default="auto", metavar="S",
-                         help="structure-tensor scale in pixels, or auto (default: the fibre "
-                         "width read from the image)")
-    analyze.add_argument("--core-radius", type=_auto(_positive_float), default="auto",
-                         metavar="R",
-                         help="defect-core scale in pixels, or auto (default: a fifth of the "
-                         "director's correlation length, at least 2.5 sigma)")
-    analyze.add_argument("--grid-step", type=_auto(_positive_int), default="auto", metavar="N",
-                         help="spacing of the director grid in pixels, or auto (default: a "
-                         "third of the core radius)")
+    _add_analysis_options(analyze)
     analyze.add_argument("--out", type=Path, required=True, metavar="DIR", help="output folder")
     where = analyze.add_mutually_exclusive_group()
     where.add_argument("--workers", type=_positive_int, default=1, metavar="N",
@@ -138,7 +143,44 @@ def _parser() -> argparse.ArgumentParser:
                        help="replace the results of these files in an --out that holds results")
     again.add_argument("--resume", action="store_true",
                        help="keep complete results in --out and analyse only the rest")
+
+    compare = commands.add_parser(
+        "compare", help="compare two groups of images metric by metric",
+        description="Analyse two groups of images as `analyze` does (into DIR/group_a and "
+        "DIR/group_b) and compare every per-image number of summary.json between them: "
+        "comparison.csv (metric, n_a, n_b, mean_a, mean_b, std_a, std_b, difference, p_value, "
+        "the two-sided permutation p-value of the difference of means, seeded) and "
+        "comparison.png (each metric per group).",
+    )
+    compare.add_argument("images", nargs="+", type=Path, metavar="IMAGES",
+                         help="the first group (A)")
+    compare.add_argument("--against", nargs="+", type=Path, required=True, metavar="IMAGES",
+                         help="the second group (B)")
+    _add_analysis_options(compare)
+    compare.add_argument("--out", type=Path, required=True, metavar="DIR", help="output folder")
+    compare.add_argument("--permutations", type=_positive_int, default=9999, metavar="N",
+                         help="permutations of the test (default 9999)")
+    compare.add_argument("--seed", type=int, default=0, help="seed of the permutations (default 0)")
+    compare.add_argument("--workers", type=_positive_int, default=1, metavar="N",
+                         help="number of local worker processes (default 1: this process)")
+    compare.add_argument("--no-progress", action="store_true", help="hide the progress bar")
+    compare.add_argument("--no-figure", action="store_true",
+                         help="do not draw each image's analysis.png")
+    compare.add_argument("--overwrite", action="store_true",
+                         help="replace the results of an earlier comparison in --out")
     return parser
+
+
+def _analysis_settings(args: argparse.Namespace) -> Any:
+    from .batch import AnalysisOptions
+
+    return AnalysisOptions(
+        pixel_size_um=args.pixel_size, sigma=args.sigma, grid_step=args.grid_step,
+        core_radius=args.core_radius, mask=args.mask,
+        channel=args.channel, z=args.z, nuclei=args.nuclei, cells=args.cells,
+        search_range_um=args.search_range, memory=args.memory,
+        frame_interval_s=args.frame_interval, figure=not args.no_figure,
+    )
 
 
 def _demo(args: argparse.Namespace) -> int:
@@ -179,19 +221,13 @@ def _demo(args: argparse.Namespace) -> int:
 
 
 def _analyze(args: argparse.Namespace) -> int:
-    from .batch import AnalysisOptions, ClusterUnavailable, OutputExists, run_batch
+    from .batch import ClusterUnavailable, OutputExists, run_batch
 
     if args.scheduler is not None and _missing(["distributed"]):
         print("tazmir: --scheduler needs Dask distributed: pip install 'tazmir[cluster]'",
               file=sys.stderr)
         return 2
-    options = AnalysisOptions(
-        pixel_size_um=args.pixel_size, sigma=args.sigma, grid_step=args.grid_step,
-        core_radius=args.core_radius, mask=args.mask,
-        channel=args.channel, z=args.z, nuclei=args.nuclei, cells=args.cells,
-        search_range_um=args.search_range, memory=args.memory,
-        frame_interval_s=args.frame_interval, figure=not args.no_figure,
-    )
+    options = _analysis_settings(args)
     try:
         failures = run_batch(
             args.images, args.out, options, workers=args.workers, scheduler=args.scheduler,
@@ -208,6 +244,47 @@ def _analyze(args: argparse.Namespace) -> int:
     return 1 if failures else 0
 
 
+def _compare(args: argparse.Namespace) -> int:
+    from .batch import OutputExists, run_batch
+    from .compare import comparison_csv, comparison_figure, compare_groups
+    from .export import atomic_write
+    from .figures import png_bytes
+    from .files import output_names, read_summary
+
+    if (args.out / "comparison.csv").exists() and not args.overwrite:
+        print(f"tazmir: {args.out} already holds a comparison; pass --overwrite to replace it",
+              file=sys.stderr)
+        return 2
+    options = _analysis_settings(args)
+    groups, failures = [], 0
+    for name, paths in (("group_a", args.images), ("group_b", args.against)):
+        folder = args.out / name
+        try:
+            failures += run_batch(paths, folder, options, workers=args.workers,
+                                  progress=not args.no_progress, overwrite=args.overwrite)
+        except OutputExists as exc:
+            print(f"tazmir: {exc}", file=sys.stderr)
+            return 2
+        except OSError as exc:
+            print(f"tazmir: cannot write to {folder}: {exc.strerror or exc}", file=sys.stderr)
+            return 2
+        names = output_names([str(Path(p).resolve()) for p in paths])
+        groups.append([read_summary(folder / n) for n in names
+                       if (folder / n / "summary.json").is_file()])
+    if not groups[0] or not groups[1]:
+        print("tazmir: no image of one group could be analysed: nothing to compare",
+              file=sys.stderr)
+        return 1
+    rows = compare_groups(groups[0], groups[1], n_permutations=args.permutations,
+                          seed=args.seed)
+    atomic_write(args.out / "comparison.csv", comparison_csv(rows))
+    figure = comparison_figure(groups[0], groups[1], rows, ("A", "B"))
+    atomic_write(args.out / "comparison.png", png_bytes(figure))
+    print(f"compared {len(groups[0])} against {len(groups[1])} images on {len(rows)} metrics: "
+          f"{args.out / 'comparison.csv'}, comparison.png")
+    return 1 if failures else 0
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run the command line; returns the exit status."""
     args = _parser().parse_args(argv)
@@ -219,6 +296,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         if args.command == "demo":
             return _demo(args)
+        if args.command == "compare":
+            return _compare(args)
         return _analyze(args)
     except KeyboardInterrupt:
         # Results folders appear only when complete: nothing half-written is left behind.

@@ -14,7 +14,7 @@ import numpy as np
 
 from .result import ImageAnalysis
 
-__all__ = ["analysis_figure", "movie_figure", "render_png"]
+__all__ = ["analysis_figure", "movie_figure", "png_bytes", "render_png"]
 
 _MAX_SEGMENTS_PER_SIDE = 48
 _MAX_DISPLAY_PIXELS = 640
@@ -212,12 +212,16 @@ def movie_figure(result: Any, image: Optional[np.ndarray] = None) -> Any:
 def render_png(result: Any, image: Optional[np.ndarray] = None) -> bytes:
     """The figure of ``analysis_figure`` (``movie_figure`` for a movie) as PNG bytes (Agg
     canvas, reproducible)."""
+    is_movie = hasattr(result, "frames")
+    return png_bytes(movie_figure(result, image) if is_movie else analysis_figure(result, image))
+
+
+def png_bytes(fig: Any) -> bytes:
+    """A Figure as PNG bytes on the Agg canvas, without date or version metadata (equal
+    figures give byte-identical files)."""
     from matplotlib.backends.backend_agg import FigureCanvasAgg
 
-    is_movie = hasattr(result, "frames")
-    fig = movie_figure(result, image) if is_movie else analysis_figure(result, image)
     FigureCanvasAgg(fig)
     buffer = io.BytesIO()
-    # No date or version metadata, so equal analyses give byte-identical files.
     fig.savefig(buffer, format="png", metadata={"Software": None})
     return buffer.getvalue()

@@ -186,6 +186,7 @@ class ImageAnalysis:
     def summary(self) -> dict[str, SummaryValue]:
         """A flat dict of the headline numbers (None where a measurement was not made)."""
         charges = [d.charge for d in self.defects]
+        corr = self.correlation
         out: dict[str, SummaryValue] = {
             "image_rows": self.image_shape[0],
             "image_cols": self.image_shape[1],
@@ -211,8 +212,9 @@ class ImageAnalysis:
                 len(self.defects) / self.analysed_area_um2 if self.analysed_area_um2 > 0
                 else math.nan
             ),
-            "correlation_length_um": self.correlation.length_um,
-            "correlation_length_err_um": self.correlation.length_err_um,
+            # A length from a fit that misses the data is not reported (the flag says why).
+            "correlation_length_um": corr.length_um if corr.fit_ok else math.nan,
+            "correlation_length_err_um": corr.length_err_um if corr.fit_ok else math.nan,
             "correlation_fit_r2": self.correlation.r2,
             "correlation_fit_ok": self.correlation.fit_ok,
             "correlation_length_1e_um": self.correlation.length_1e_um,
