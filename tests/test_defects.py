@@ -159,7 +159,8 @@ def test_the_demo_tissue_yields_its_planted_defects_with_orientations():
     assert position.max() < 3.0 and angle.max() < 10.0
     frame = result.defects_frame()
     assert list(frame.columns) == ["frame", "row_px", "col_px", "row_um", "col_um", "charge",
-                                   "angle_rad", "order", "confidence"]
+                                   "angle_rad", "order", "confidence", "anisotropy",
+                                   "anisotropy_err"]
     np.testing.assert_allclose(frame["row_um"], frame["row_px"] * tissue.pixel_size_um)
 
 

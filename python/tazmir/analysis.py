@@ -5,6 +5,7 @@ from __future__ import annotations
 import math
 import operator
 from collections.abc import Sequence
+from dataclasses import replace
 from typing import Any, Optional
 
 import numpy as np
@@ -16,6 +17,7 @@ from . import labels
 from ._guard import allocation_failures_as_memory_error, check_fits
 from .correlation import Correlation, director_correlation
 from .defects import find_defects, smooth_blocks, valid_region
+from .elasticity import defect_anisotropy
 from .energy import core_mask, frank_densities
 from .grid import DirectorGrid, grid_to_pixels
 from .result import Defect, ImageAnalysis
@@ -149,6 +151,40 @@ def _katic_defects(coarse: Any, valid: np.ndarray, k: int) -> list[tuple]:
     return found
 
 
+# Rings for the splay–bend anisotropy of a +1/2 defect: from two to six core radii, where the
+# director follows the one-angle profile and a core position a few pixels off matters little.
+ANISOTROPY_RADII = (2.0, 6.0)
+N_ANISOTROPY_RINGS = 4
+
+
+def _with_anisotropy(defects: tuple[Defect, ...], theta: np.ndarray, weight: np.ndarray,
+                     core_radius_px: float) -> tuple[Defect, ...]:
+    """Each +1/2 defect with ε fitted on rings that stay inside the image and closer to it
+    than to any other defect."""
+    out = []
+    rows, cols = theta.shape
+    for d in defects:
+        if d.charge != 0.5 or not math.isfinite(d.angle_rad):
+            out.append(d)
+            continue
+        r_in = ANISOTROPY_RADII[0] * core_radius_px
+        r_out = min(ANISOTROPY_RADII[1] * core_radius_px, d.row_px, d.col_px,
+                    rows - 1 - d.row_px, cols - 1 - d.col_px)
+        others = [math.hypot(o.row_px - d.row_px, o.col_px - d.col_px)
+                  for o in defects if o is not d]
+        if others:
+            r_out = min(r_out, 0.5 * min(others))
+        if r_out < r_in + N_ANISOTROPY_RINGS:
+            out.append(d)
+            continue
+        fit = defect_anisotropy(theta, weight, d.row_px, d.col_px, d.angle_rad,
+                                np.linspace(r_in, r_out, N_ANISOTROPY_RINGS + 1))
+        if math.isfinite(fit.epsilon) and math.isfinite(fit.epsilon_err):
+            d = replace(d, anisotropy=fit.epsilon, anisotropy_err=fit.epsilon_err)
+        out.append(d)
+    return tuple(out)
+
+
 def _ldg_length_px(correlation: Correlation, pixel_size_um: float) -> float:
     """The correlation length handed to the Landau–de Gennes estimate, in pixels: the fitted
     decay length when the fit describes G_k, else the distance where G_k falls below 1/e,
@@ -271,6 +307,9 @@ def analyze_image(
     grid = DirectorGrid(coarse.director, coarse.order, coarse.weight, step, valid)
     defects = _defects(coarse, valid, k, scales.core_radius_px, pixel_size_um)
     check = _native.validate_poincare_hopf([d.charge for d in defects], 0, 0.5 / k)
+    if k == 2:
+        weight = field["coherence"] if region is None else field["coherence"] * region
+        defects = _with_anisotropy(defects, field["theta"], weight, scales.core_radius_px)
     spacing_um = step * pixel_size_um
     correlation = director_correlation(grid.director, valid, spacing_um=spacing_um, k=k)
     ldg = _native.estimate_ldg_params(

@@ -22,6 +22,7 @@ SummaryValue = Optional[Union[bool, int, float]]
 # Columns of defects.csv and of ImageAnalysis.defects_frame(), in order.
 DEFECT_COLUMNS = (
     "frame", "row_px", "col_px", "row_um", "col_um", "charge", "angle_rad", "order", "confidence",
+    "anisotropy", "anisotropy_err",
 )
 
 
@@ -38,7 +39,10 @@ class Defect:
     ``order`` is the local order S on a ring around the core; ``confidence`` in [0, 1] how
     closely the director on that ring follows the ideal profile of its charge (1: exactly;
     noise scores about 0.1). In a movie ``frame`` is the frame index and ``track`` the
-    trajectory id (0 and None for a still image).
+    trajectory id (0 and None for a still image). ``anisotropy`` ± ``anisotropy_err`` is the
+    splay–bend anisotropy ε = (K1 − K3)/(K1 + K3) fitted to the director around a +1/2 defect
+    (`tazmir.elasticity.defect_anisotropy`); None for other charges or without room around
+    the core.
     """
 
     row_px: float
@@ -51,6 +55,8 @@ class Defect:
     confidence: float
     frame: int = 0
     track: Optional[int] = None
+    anisotropy: Optional[float] = None
+    anisotropy_err: Optional[float] = None
 
     @property
     def row(self) -> float:

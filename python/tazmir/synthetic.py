@@ -18,6 +18,7 @@ __all__ = [
     "PlantedDefect",
     "SyntheticMovie",
     "SyntheticTissue",
+    "anisotropic_defect_tissue",
     "fibrous_texture",
     "planted_director",
     "planted_orientations",
@@ -431,3 +432,32 @@ def fibrous_texture(
         fibre_width_px=float(fibre_width_px),
         defects=planted_orientations(planted, base),
     )
+
+
+def anisotropic_defect_tissue(
+    shape: int = 160,
+    *,
+    epsilon: float,
+    angle_rad: float = 0.0,
+    pixel_size_um: float = 0.5,
+    seed: int = 7,
+) -> SyntheticTissue:
+    """A tissue around one +1/2 defect at the image centre whose director follows the
+    two-constant profile of splay–bend anisotropy ``epsilon`` = (K1 − K3)/(K1 + K3)
+    (`tazmir.elasticity.splay_bend_profile`), comet tail along ``angle_rad``. No nuclei or
+    outlines; the planted defect is the ground truth."""
+    from .elasticity import splay_bend_profile
+
+    rows = cols = int(shape)
+    centre = (rows / 2, cols / 2)
+    rng = np.random.default_rng(seed)
+    half = _HALF_WINDOW
+    canvas = rng.normal(0.0, _NOISE, (rows + 2 * half, cols + 2 * half))
+    n_cells = max(1, int(rows * cols * _CELLS_PER_PIXEL))
+    centres = rng.uniform(0.0, 1.0, (n_cells, 2)) * np.array([rows, cols], dtype=np.float64)
+    phi = np.arctan2(centres[:, 0] - centre[0], centres[:, 1] - centre[1])
+    _draw_cells(canvas, centres, splay_bend_profile(phi, epsilon, angle_rad))
+    image = np.ascontiguousarray(canvas[half : half + rows, half : half + cols])
+    planted = (PlantedDefect(centre[0], centre[1], 0.5, angle_rad % (2 * math.pi)),)
+    return SyntheticTissue(image, np.zeros((rows, cols), np.int32), [], float(pixel_size_um),
+                           planted)

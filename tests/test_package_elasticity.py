@@ -1,0 +1,57 @@
+"""Splay–bend anisotropy of +1/2 defects: the profile table and its recovery from images."""
+
+import math
+
+import numpy as np
+import pytest
+from scipy import integrate
+
+import tazmir
+from tazmir.elasticity import profile_table, splay_bend_profile
+from tazmir.synthetic import anisotropic_defect_tissue, synthetic_tissue
+
+
+@pytest.mark.parametrize("epsilon", [-0.7, 0.3, 0.6])
+def test_profile_table_solves_the_euler_lagrange_equation(epsilon):
+    def rhs(phi, y):
+        theta, slope = phi / 2 + y[0], 0.5 + y[1]
+        twice = 2 * (theta - phi)
+        return np.vstack([y[1], epsilon * np.sin(twice) * (slope**2 - 2 * slope)
+                          / (1 + epsilon * np.cos(twice))])
+
+    grid = np.linspace(0, 2 * math.pi, 201)
+    # theta(0) = 0 (radial along the tail) and theta(2 pi) = pi: u = theta - phi/2 vanishes at both.
+    solution = integrate.solve_bvp(rhs, lambda a, b: np.array([a[0], b[0]]), grid,
+                                   np.zeros((2, grid.size)), tol=1e-8)
+    assert solution.status == 0
+    phi = np.linspace(0, 2 * math.pi, 50, endpoint=False)
+    expected = phi / 2 + solution.sol(phi)[0]
+    np.testing.assert_allclose(splay_bend_profile(phi, epsilon), expected, atol=5e-4)
+
+
+def test_profile_table_is_the_isotropic_defect_at_zero_and_mirror_symmetric():
+    eps, phi, table = profile_table()
+    assert np.all(table[np.flatnonzero(eps == 0.0)] == 0.0)
+    # theta(-phi) = -theta(phi): u is odd about the tail axis.
+    np.testing.assert_allclose(table[:, 1:], -table[:, :0:-1], atol=1e-9)
+    with pytest.raises(ValueError) as info:
+        splay_bend_profile(phi, 0.95)
+    assert str(info.value) == "epsilon must lie in [-0.9, 0.9], got 0.95"
+
+
+@pytest.mark.parametrize("epsilon, angle, seed", [(-0.5, 0.0, 3), (0.0, 4.0, 5), (0.5, 2.0, 4)],
+                         ids=["bend-cheap", "isotropic", "splay-cheap"])
+def test_anisotropy_is_recovered_within_its_error(epsilon, angle, seed):
+    tissue = anisotropic_defect_tissue(192, epsilon=epsilon, angle_rad=angle, seed=seed)
+    result = tazmir.analyze_image(tissue.image, pixel_size_um=0.5)
+    plus, = [d for d in result.defects if d.charge == 0.5]
+    assert 0.0 < plus.anisotropy_err < 0.2
+    assert abs(plus.anisotropy - epsilon) <= 2.5 * plus.anisotropy_err
+
+
+def test_only_plus_half_defects_get_an_anisotropy():
+    result = tazmir.analyze_image(synthetic_tissue(192, n_outlined=0).image, pixel_size_um=0.5)
+    rows = result.defect_rows()
+    assert {row["charge"] for row in rows} == {0.5, -0.5}
+    for row in rows:
+        assert (row["anisotropy"] is None) == (row["charge"] < 0)
