@@ -4,11 +4,25 @@ import os
 import subprocess
 import sys
 import textwrap
+from pathlib import Path
 
 import numpy as np
 import pytest
 
 import _native
+
+
+NAPARI_TESTS = Path(__file__).parent / "napari"
+
+
+def pytest_ignore_collect(collection_path, config):
+    """The napari plugin's tests need the napari extra and a display: they run only when
+    asked for by path (`pytest tests/napari`), in their own step of CI."""
+    if collection_path != NAPARI_TESTS:
+        return None
+    base = config.invocation_params.dir
+    asked = [(base / arg.split("::")[0]).resolve() for arg in config.args]
+    return None if any(path.is_relative_to(NAPARI_TESTS) for path in asked) else True
 
 
 # AddressSanitizer's allocator aborts on an impossible allocation instead of failing it, and
