@@ -32,6 +32,9 @@ def test_sample_gives_planted_defects_and_reruns_replace_layers(dock, analyse, t
         nearest = int(np.argmin(distance))
         assert distance[nearest] < 4.0  # half a block of the automatic grid
         assert points.features["charge"][nearest] == charge
+    plus = points.features["charge"].to_numpy() > 0
+    assert points.symbol[plus][0] != points.symbol[~plus][0]
+    assert not np.array_equal(points.face_color[plus][0], points.face_color[~plus][0])
     assert len(layers["synthetic tissue nuclei"].data) > 300
     for layer in layers.values():
         assert tuple(layer.scale) == SAMPLE_SCALE, layer.name

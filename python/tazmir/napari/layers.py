@@ -91,7 +91,7 @@ def director_layer(
         edge_color="order",
         edge_colormap="viridis",
         edge_contrast_limits=(0.0, 1.0),
-        edge_width=0.2 * step,
+        edge_width=0.3 * step,
         vector_style="line",
         length=1.0,
     )
