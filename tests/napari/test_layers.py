@@ -5,9 +5,9 @@ import math
 import numpy as np
 import pytest
 
-import _native
 import tazmir
 from tazmir.angles import fold
+from tazmir.napari._compat import nucleus_table
 from tazmir.napari.layers import analysis_layers, nuclei_layer
 
 STEP = 8
@@ -38,9 +38,9 @@ def test_nuclear_ellipse_box_matches_the_drawn_ellipse():
     along = (cols - centre[1]) * math.cos(theta) + (rows - centre[0]) * math.sin(theta)
     across = -(cols - centre[1]) * math.sin(theta) + (rows - centre[0]) * math.cos(theta)
     labels = ((along / a) ** 2 + (across / b) ** 2 <= 1).astype(np.int32)
-    nuclei = _native.fit_nuclear_ellipses(labels)
-    (box,), keywords, kind = nuclei_layer([nuclei], frames=None, name="n", scale=(1, 1),
-                                          translate=(0, 0))
+    result = tazmir.analyze_image(rows, pixel_size_um=0.25, nuclei=labels)
+    (box,), keywords, kind = nuclei_layer(nucleus_table(result), stacked=False, name="n",
+                                          scale=(1, 1), translate=(0, 0))
     assert kind == "shapes" and keywords["shape_type"] == "ellipse"
     np.testing.assert_allclose(box.mean(axis=0), centre, atol=0.15)  # pixelated
     long_side, short_side = box[0] - box[3], box[0] - box[1]

@@ -1,15 +1,14 @@
-"""The few places where the plugin meets the analysis API: running it, reading its defects,
-exporting its folder and reading a file's pixel size.
+"""Where the plugin meets the analysis API: running it with progress, reading its defects
+and nuclei as tables, reading a file's calibration and exporting the results folder.
 
-Kept in one module so the widget, the layers and the reader only see plain arrays and tables.
+Kept in one module so the widget, the layers and the reader only see arrays and tables.
 """
 
 from __future__ import annotations
 
 import inspect
 import math
-from collections.abc import Callable, Generator, Sequence
-from dataclasses import dataclass
+from collections.abc import Callable, Iterator, Sequence
 from pathlib import Path
 from typing import Any, Optional
 
@@ -18,65 +17,43 @@ import numpy as np
 from .. import analysis as _analysis
 
 __all__ = [
-    "FrameSeries",
-    "analysis_steps",
+    "DEFECT_TABLE_COLUMNS",
+    "FileCalibration",
     "analyze",
     "defect_table",
     "export_results",
-    "file_pixel_size_um",
+    "file_calibration",
     "frames_of",
+    "nucleus_table",
 ]
 
 DEFECT_TABLE_COLUMNS = (
     "frame", "row_px", "col_px", "row_um", "col_um", "charge", "angle_rad", "order",
     "confidence", "track",
 )
-
-
-@dataclass(frozen=True)
-class FrameSeries:
-    """Analyses of the frames of a stack, made one by one (no trajectories)."""
-
-    frames: list[Any]
+# The nucleus columns the layers need: centroid and semi-axes in pixels, long-axis angle in
+# the director convention.
+NUCLEUS_TABLE_COLUMNS = (
+    "frame", "centroid_row_px", "centroid_col_px", "semi_major_px", "semi_minor_px",
+    "orientation_rad",
+)
 
 
 def _accepts(function: Callable[..., Any], name: str) -> bool:
     return name in inspect.signature(function).parameters
 
 
-def _image_keywords(
-    pixel_size_um: float,
-    sigma: Optional[float],
-    grid_step: Optional[int],
-    labels: dict[str, Optional[np.ndarray]],
-) -> dict[str, Any]:
-    """Keyword arguments of `analyze_image`; None scales keep its own (automatic) choice."""
-    keywords: dict[str, Any] = {"pixel_size_um": pixel_size_um}
+def _scales(sigma: Optional[float], grid_step: Optional[int]) -> dict[str, Any]:
+    """Scale keywords: a None scale keeps the analysis's own default (its automatic choice)."""
+    keywords: dict[str, Any] = {}
     if sigma is not None:
         keywords["sigma"] = sigma
     if grid_step is not None:
         keywords["grid_step"] = grid_step
-    analyze_image = _analysis.analyze_image
-    for name, value in labels.items():
-        if value is None:
-            continue
-        if name == "nuclei" and not _accepts(analyze_image, "nuclei"):
-            keywords["nuclear_mask"] = value
-        elif _accepts(analyze_image, name):
-            keywords[name] = value
-        else:
-            raise ValueError(f"this version of tazmir cannot use a {name} label layer")
     return keywords
 
 
-def _frame(value: Optional[np.ndarray], index: int) -> Optional[np.ndarray]:
-    """The labels of one frame: a 2-D layer serves every frame of a stack."""
-    if value is None or value.ndim == 2:
-        return value
-    return value[index]
-
-
-def analysis_steps(
+def analyze(
     data: np.ndarray,
     *,
     pixel_size_um: float,
@@ -86,141 +63,139 @@ def analysis_steps(
     nuclei: Optional[np.ndarray] = None,
     cells: Optional[np.ndarray] = None,
     frame_interval_s: Optional[float] = None,
-) -> Generator[tuple[int, int], None, Any]:
-    """Analyse a 2-D image (an `ImageAnalysis`) or a T x Y x X stack (a movie analysis).
+    on_frame: Optional[Callable[[int, int], None]] = None,
+) -> Any:
+    """Analyse a 2-D image (an `ImageAnalysis`) or a T x Y x X stack (a `MovieAnalysis`).
 
-    A generator: it yields (frames done, frames in all) as it goes and returns the result,
-    so a worker thread can report progress. Label arrays are 2-D or one per frame.
+    Label images are 2-D (for every frame) or one per frame; ``mask`` is one 2-D image.
+    ``on_frame(done, total)`` is called as frames are analysed (from the calling thread).
     """
     import tazmir
 
-    labels = {"mask": mask, "nuclei": nuclei, "cells": cells}
+    keywords: dict[str, Any] = {"pixel_size_um": pixel_size_um, **_scales(sigma, grid_step)}
+    if mask is not None:
+        if not _accepts(_analysis.analyze_image, "mask"):
+            raise ValueError("this version of tazmir cannot use a mask layer")
+        if mask.ndim != 2:
+            raise ValueError(f"the mask must be one 2-D image, got shape {mask.shape}")
+        keywords["mask"] = mask
     if data.ndim == 2:
-        keywords = _image_keywords(pixel_size_um, sigma, grid_step, labels)
-        result = tazmir.analyze_image(data, **keywords)
-        yield 1, 1
+        result = tazmir.analyze_image(data, nuclei=nuclei, cells=cells, **keywords)
+        if on_frame is not None:
+            on_frame(1, 1)
         return result
     if data.ndim != 3:
         raise ValueError(f"expected a 2-D image or a T x Y x X stack, got shape {data.shape}")
     total = data.shape[0]
-    analyze_movie = getattr(tazmir, "analyze_movie", None)
-    if analyze_movie is not None:
-        keywords = _image_keywords(pixel_size_um, sigma, grid_step, labels)
-        if frame_interval_s is not None and _accepts(analyze_movie, "frame_interval_s"):
-            keywords["frame_interval_s"] = frame_interval_s
-        result = analyze_movie(data, **keywords)
-        yield total, total
-        return result
-    frames = []
-    for index in range(total):
-        per_frame = {name: _frame(value, index) for name, value in labels.items()}
-        keywords = _image_keywords(pixel_size_um, sigma, grid_step, per_frame)
-        frames.append(tazmir.analyze_image(data[index], **keywords))
-        yield index + 1, total
-    return FrameSeries(frames)
 
+    def frames() -> Iterator[np.ndarray]:
+        for t in range(total):
+            if on_frame is not None:
+                on_frame(t, total)
+            yield data[t]
 
-def analyze(data: np.ndarray, **keywords: Any) -> Any:
-    """`analysis_steps` run to its end: the result alone."""
-    steps = analysis_steps(data, **keywords)
-    while True:
-        try:
-            next(steps)
-        except StopIteration as stop:
-            return stop.value
+    labels = {name: None if value is None else (value if value.ndim == 3 else [value] * total)
+              for name, value in (("nuclei", nuclei), ("cells", cells))}
+    result = tazmir.analyze_movie(frames(), frame_interval_s=frame_interval_s, **labels,
+                                  **keywords)
+    if on_frame is not None:
+        on_frame(total, total)
+    return result
 
 
 def frames_of(result: Any) -> Sequence[Any]:
-    """The per-image analyses of a result: its frames, or the result itself."""
+    """The per-image analyses of a result: a movie's frames, or the image result itself."""
     frames = getattr(result, "frames", None)
     return [result] if frames is None else list(frames)
 
 
-def _defect_row(defect: Any, frame: int) -> dict[str, Any]:
-    row = getattr(defect, "row_px", None)
-    col = getattr(defect, "col_px", None)
-    if row is None:  # analyses from before sub-pixel positions
-        row, col = defect.row, defect.col
-    return {
-        "frame": frame,
-        "row_px": float(row),
-        "col_px": float(col),
-        "row_um": float(defect.row_um),
-        "col_um": float(defect.col_um),
-        "charge": float(defect.charge),
-        "angle_rad": float(getattr(defect, "angle_rad", math.nan)),
-        "order": float(getattr(defect, "order", math.nan)),
-        "confidence": float(getattr(defect, "confidence", math.nan)),
-        "track": getattr(defect, "track", None),
-    }
-
-
 def defect_table(result: Any) -> Any:
-    """Every defect of a result as a pandas DataFrame with `DEFECT_TABLE_COLUMNS` (NaN where
-    the analysis did not measure a value; ``track`` is a nullable integer)."""
+    """Every defect of a result as a pandas DataFrame with `DEFECT_TABLE_COLUMNS`."""
     import pandas as pd
 
-    table = None
+    from ..export import defect_rows
+
     if hasattr(result, "defects_frame"):
         table = result.defects_frame()
-    if table is None:
-        rows = [
-            _defect_row(defect, index)
-            for index, frame in enumerate(frames_of(result))
-            for defect in frame.defects
-        ]
-        table = pd.DataFrame(rows, columns=list(DEFECT_TABLE_COLUMNS))
+    else:  # the rows defects.csv holds
+        columns = list(DEFECT_TABLE_COLUMNS)
+        table = pd.DataFrame.from_records(defect_rows(result.defects, columns), columns=columns)
     return normalise_defect_table(table)
 
 
 def normalise_defect_table(table: Any) -> Any:
-    """Add the columns an older table lacks (NaN) and make ``track`` a nullable integer."""
+    """Add the columns a table lacks (NaN; frame 0) and make ``track`` a nullable integer."""
     import pandas as pd
 
     table = table.copy()
-    if "row_px" not in table and "row" in table:
-        table = table.rename(columns={"row": "row_px", "col": "col_px"})
     for column in DEFECT_TABLE_COLUMNS:
         if column not in table:
             table[column] = 0 if column == "frame" else math.nan
-    table["frame"] = table["frame"].astype(np.int64)
+    table["frame"] = table["frame"].fillna(0).astype(np.int64)
+    for column in DEFECT_TABLE_COLUMNS[1:-1]:
+        table[column] = pd.to_numeric(table[column]).astype(np.float64)
     table["track"] = pd.array(table["track"], dtype="Int64")
     return table
 
 
-def export_results(folder: Path, result: Any, image: np.ndarray) -> None:
-    """Write the folder the command line writes for this result and image."""
-    try:
-        from ..export import write_results
-    except ImportError:  # the batch writer of params.json, summary.json and analysis.png
-        from ..batch import FileOutcome, write_outcome
-        from ..figures import render_png
-
-        if folder.exists() and any(folder.iterdir()):
-            raise FileExistsError(f"{folder} exists and is not empty")
-        frames = frames_of(result)
-        if len(frames) != 1:
-            raise ValueError("this version of tazmir exports single images only")
-        outcome = FileOutcome(
-            str(folder), summary=result.summary(), params_json=result.to_json(),
-            png=render_png(result, image),
-        )
-        write_outcome(folder, outcome)
-        return
-    write_results(folder, result, image=image)
-
-
-def file_pixel_size_um(path: Optional[str]) -> Optional[float]:
-    """The pixel size an image file records (µm), or None when it records none."""
-    if not path:
+def nucleus_table(result: Any) -> Optional[Any]:
+    """The fitted nuclei of a result with `NUCLEUS_TABLE_COLUMNS`, or None without nuclei."""
+    frames = frames_of(result)
+    if frames[0].nucleus_table is None:
         return None
-    import tazmir
+    table = result.nuclei_frame()
+    if "frame" not in table:
+        table = table.assign(frame=0)
+    return normalise_nucleus_table(table, frames[0].pixel_size_um)
 
-    read_image = getattr(tazmir, "read_image", None)
-    if read_image is None:
-        return None
-    try:
-        size = read_image(path).pixel_size_um
-    except Exception:  # a file tazmir cannot read has no pixel size to offer
-        return None
-    return None if size is None else float(size)
+
+def normalise_nucleus_table(table: Any, pixel_size_um: float) -> Any:
+    """nuclei.csv columns (semi-axes in µm) as `NUCLEUS_TABLE_COLUMNS`; nuclei that could not
+    be measured are left out."""
+    table = table.assign(
+        semi_major_px=table["semi_major_um"] / pixel_size_um,
+        semi_minor_px=table["semi_minor_um"] / pixel_size_um,
+    )
+    if "frame" not in table:
+        table = table.assign(frame=0)
+    measured = table[list(NUCLEUS_TABLE_COLUMNS)].apply(np.isfinite).all(axis=1)
+    return table.loc[measured, list(NUCLEUS_TABLE_COLUMNS)].reset_index(drop=True)
+
+
+class FileCalibration:
+    """What an image file says about itself: axes, pixel size (µm) and its source, frame
+    interval (s). Empty when the file is unknown or unreadable."""
+
+    def __init__(self, path: Optional[str]) -> None:
+        self.path = path
+        self.axes: Optional[str] = None
+        self.pixel_size_um: Optional[float] = None
+        self.pixel_size_source: Optional[str] = None
+        self.frame_interval_s: Optional[float] = None
+        if not path:
+            return
+        from ..io import ImageReadError, read_image
+
+        try:
+            with read_image(path, lazy=True) as image:
+                self.axes = image.axes
+                self.pixel_size_um = image.pixel_size_um
+                self.pixel_size_source = image.pixel_size_source
+                self.frame_interval_s = image.frame_interval_s
+        except (ImageReadError, OSError):
+            self.path = None
+
+
+def file_calibration(path: Optional[str]) -> FileCalibration:
+    return FileCalibration(path)
+
+
+def export_results(
+    folder: Path, result: Any, image: np.ndarray, *, info: dict[str, Any], overwrite: bool
+) -> Path:
+    """Write the results folder the command line writes for this result; the figure shows
+    ``image`` (the last frame of a movie, as the command line draws it)."""
+    from ..export import write_results
+
+    shown = image if image.ndim == 2 else image[-1]
+    return write_results(folder, result, image=shown, overwrite=overwrite, info=info)

@@ -8,14 +8,13 @@ caller passes the image layer's ``scale`` and ``translate`` so every layer overl
 from __future__ import annotations
 
 import math
-from collections.abc import Mapping, Sequence
+from collections.abc import Sequence
 from typing import Any, Optional
 
 import numpy as np
 
-from ..angles import row_axis_to_director
 from ..grid import grid_to_pixels
-from ._compat import defect_table, frames_of
+from ._compat import defect_table, frames_of, nucleus_table
 
 __all__ = [
     "LayerData",
@@ -165,7 +164,7 @@ def defect_layers(
         data = tracked[["track", "frame", "row_px", "col_px"]].to_numpy(dtype=np.float64)
         tracks = _common(f"{name} tracks", "tracks", scale, translate)
         tracks.update(features={"charge": tracked["charge"].to_numpy()}, tail_width=2,
-                      tail_length=30, color_by="charge", colormap="coolwarm")
+                      tail_length=30, color_by="charge", colormap="turbo")
         layers.append((data, tracks, "tracks"))
     return layers
 
@@ -191,41 +190,38 @@ def _rgba(color: str) -> np.ndarray:
 
 
 def nuclei_layer(
-    nuclei: Sequence[Sequence[Mapping[str, float]]],
+    table: Any,
     *,
-    frames: Optional[Sequence[int]],
+    stacked: bool,
     name: str,
     scale: Sequence[float],
     translate: Sequence[float],
 ) -> LayerData:
-    """Fitted nuclear ellipses as napari ellipses (the corners of their bounding boxes).
-
-    ``nuclei`` holds, per frame, the dicts of `fit_nuclear_ellipses` (centroid, semi-axes in
-    pixels, long-axis angle from the row axis).
-    """
-    shapes, aspect = [], []
-    for index, frame_nuclei in enumerate(nuclei):
-        frame = None if frames is None else frames[index]
-        for nucleus in frame_nuclei:
-            theta = row_axis_to_director(nucleus["angle"])
-            major = nucleus["semi_major"] * _unit(np.array(theta))
-            minor = nucleus["semi_minor"] * _unit(np.array(theta + 0.5 * math.pi))
-            centre = np.array([nucleus["centroid_row"], nucleus["centroid_col"]])
-            box = np.array([centre + major + minor, centre + major - minor,
-                            centre - major - minor, centre - major + minor])
-            shapes.append(_with_frame(box, frame))
-            aspect.append(nucleus["semi_major"] / nucleus["semi_minor"]
-                          if nucleus["semi_minor"] > 0 else math.inf)
+    """Fitted nuclear ellipses as napari ellipses (the corners of their bounding boxes), from
+    a table with centroids and semi-axes in pixels and the long-axis angle (director
+    convention), as `nucleus_table` gives it."""
+    centre = table[["centroid_row_px", "centroid_col_px"]].to_numpy(dtype=np.float64)
+    theta = table["orientation_rad"].to_numpy(dtype=np.float64)
+    major = table["semi_major_px"].to_numpy(dtype=np.float64)[:, None] * _unit(theta)
+    minor = table["semi_minor_px"].to_numpy(dtype=np.float64)[:, None] * _unit(theta + 0.5 * math.pi)
+    boxes = np.stack([centre + major + minor, centre + major - minor,
+                      centre - major - minor, centre - major + minor], axis=1)
+    if stacked:
+        frames = np.broadcast_to(table["frame"].to_numpy(dtype=np.float64)[:, None, None],
+                                 (len(boxes), 4, 1))
+        boxes = np.concatenate([frames, boxes], axis=-1)
+    with np.errstate(divide="ignore"):
+        aspect = table["semi_major_px"].to_numpy(dtype=np.float64) / table["semi_minor_px"].to_numpy(dtype=np.float64)
     keywords = _common(f"{name} nuclei", "nuclei", scale, translate)
     keywords.update(
-        ndim=2 if frames is None else 3,
+        ndim=3 if stacked else 2,
         shape_type="ellipse",
-        features={"aspect_ratio": np.asarray(aspect, dtype=np.float64)},
+        features={"aspect_ratio": aspect},
         edge_color="#ffe000",
         edge_width=0.5,
         face_color="transparent",
     )
-    return shapes, keywords, "shapes"
+    return list(boxes), keywords, "shapes"
 
 
 def analysis_layers(
@@ -271,7 +267,10 @@ def analysis_layers(
         table = table.assign(frame=int(frame))
     layers.extend(defect_layers(table, step, stacked=stacked, name=name, scale=scale,
                                 translate=translate))
-    if any(getattr(f, "nuclei", None) is not None for f in frames):
-        layers.append(nuclei_layer([f.nuclei or [] for f in frames], frames=numbers, name=name,
-                                   scale=scale, translate=translate))
+    nuclei = nucleus_table(result)
+    if nuclei is not None:
+        if frame is not None:
+            nuclei = nuclei.assign(frame=int(frame))
+        layers.append(nuclei_layer(nuclei, stacked=stacked, name=name, scale=scale,
+                                   translate=translate))
     return layers

@@ -15,7 +15,7 @@ from typing import Any, Optional
 import numpy as np
 
 from ..grid import block_director
-from ._compat import normalise_defect_table
+from ._compat import normalise_defect_table, normalise_nucleus_table
 from .layers import LayerData, coherence_layer, defect_layers, director_layer, nuclei_layer
 
 __all__ = ["get_reader", "read_result"]
@@ -23,14 +23,6 @@ __all__ = ["get_reader", "read_result"]
 MAPS_NAME = "maps.tif"
 MAP_CHANNELS = ("theta_rad", "coherence", "order")
 DEFAULT_GRID_STEP = 8
-# nuclei.csv columns, with units, and the keys of the fitted ellipses they hold
-_NUCLEUS_KEYS = {
-    "centroid_row": ("centroid_row_px", "centroid_row"),
-    "centroid_col": ("centroid_col_px", "centroid_col"),
-    "semi_major": ("semi_major_px", "semi_major"),
-    "semi_minor": ("semi_minor_px", "semi_minor"),
-    "angle": ("angle_row_axis_rad", "angle_rad", "angle"),
-}
 
 
 def _is_result_folder(path: Path) -> bool:
@@ -84,27 +76,6 @@ def _read_json(path: Path) -> dict[str, Any]:
     return json.loads(path.read_text(encoding="utf-8"))
 
 
-def _nuclei_rows(path: Path) -> Optional[list[list[dict[str, float]]]]:
-    """nuclei.csv as one list of ellipse dicts per frame, or None without the file."""
-    import pandas as pd
-
-    if not path.is_file():
-        return None
-    table = pd.read_csv(path)
-    columns = {}
-    for key, names in _NUCLEUS_KEYS.items():
-        found = next((name for name in names if name in table), None)
-        if found is None:
-            return None  # a table without ellipses (only centroids or shapes)
-        columns[found] = key
-    frames = table["frame"] if "frame" in table else pd.Series(0, index=table.index)
-    table = table.rename(columns=columns)
-    return [
-        table.loc[frames == frame, list(_NUCLEUS_KEYS)].to_dict("records")
-        for frame in range(int(frames.max()) + 1 if len(frames) else 1)
-    ]
-
-
 def read_result(path: str | list[str]) -> list[LayerData]:
     """Layers of a result folder (or of its maps.tif alone): the image when the folder has
     it, coherence, director, defects with axes and tracks, nuclear ellipses."""
@@ -118,10 +89,11 @@ def read_result(path: str | list[str]) -> list[LayerData]:
     maps, tif_size = _read_maps(maps_path) if maps_path.is_file() else (None, None)
     pixel_size = summary.get("pixel_size_um") or tif_size or 1.0
     step = int(summary.get("grid_step") or DEFAULT_GRID_STEP)
-    stacked = maps is not None and maps.shape[0] > 1
+    tables = _tables(folder, pixel_size) if given.is_dir() else {}
+    n_frames = summary.get("n_frames") or (1 if maps is None else maps.shape[0])
+    stacked = n_frames > 1
     scale = (1.0, pixel_size, pixel_size) if stacked else (pixel_size, pixel_size)
     translate = (0.0,) * len(scale)
-    frames = list(range(maps.shape[0])) if stacked else None
     layers: list[LayerData] = []
     image_path = folder / "image.tif"
     if given.is_dir() and image_path.is_file():
@@ -131,23 +103,32 @@ def read_result(path: str | list[str]) -> list[LayerData]:
     if maps is not None:
         grids = [block_director(frame[0], frame[1], step) for frame in maps]
         layers.append(director_layer(
-            [g.director for g in grids], [g.order for g in grids], step, frames=frames,
+            [g.director for g in grids], [g.order for g in grids], step,
+            frames=list(range(len(grids))) if stacked else None,
             name=f"{name} director", scale=scale, translate=translate,
         ))
         coherence = maps[:, 1] if stacked else maps[0, 1]
         layers.append(coherence_layer(coherence, name=f"{name} coherence", scale=scale,
                                       translate=translate))
-    defects_path = folder / "defects.csv"
-    if given.is_dir() and defects_path.is_file():
-        import pandas as pd
-
-        table = normalise_defect_table(pd.read_csv(defects_path))
-        layers.extend(defect_layers(table, step, stacked=stacked, name=name, scale=scale,
-                                    translate=translate))
-    nuclei = _nuclei_rows(folder / "nuclei.csv") if given.is_dir() else None
-    if nuclei is not None:
-        layers.append(nuclei_layer(nuclei if stacked else nuclei[:1], frames=frames, name=name,
-                                   scale=scale, translate=translate))
+    if "defects" in tables:
+        layers.extend(defect_layers(tables["defects"], step, stacked=stacked, name=name,
+                                    scale=scale, translate=translate))
+    if "nuclei" in tables:
+        layers.append(nuclei_layer(tables["nuclei"], stacked=stacked, name=name, scale=scale,
+                                   translate=translate))
     if not layers:
         raise ValueError(f"{given} holds no tazmir maps or defects")
     return layers
+
+
+def _tables(folder: Path, pixel_size_um: float) -> dict[str, Any]:
+    """defects.csv and nuclei.csv of a result folder, where present, as the layers read them."""
+    import pandas as pd
+
+    tables = {}
+    if (folder / "defects.csv").is_file():
+        tables["defects"] = normalise_defect_table(pd.read_csv(folder / "defects.csv"))
+    if (folder / "nuclei.csv").is_file():
+        tables["nuclei"] = normalise_nucleus_table(pd.read_csv(folder / "nuclei.csv"),
+                                                   pixel_size_um)
+    return tables

@@ -2,17 +2,15 @@
 
 from __future__ import annotations
 
-import numpy as np
-
-from ..synthetic import PlantedDefect, synthetic_tissue
+from ..synthetic import synthetic_movie, synthetic_tissue
 from .layers import LayerData
 
-__all__ = ["synthetic_movie", "tissue_sample", "movie_sample"]
+__all__ = ["movie_sample", "tissue_sample"]
 
 
 def tissue_sample() -> list[LayerData]:
-    """The demo's tissue: 192 x 192 px at 0.5 µm/px, +1/2 at (96, 64), -1/2 at (96, 128) px,
-    with its nuclei as labels."""
+    """The demo's tissue: 192 x 192 px at 0.5 µm/px, +1/2 at (96, 64) and -1/2 at (96, 128)
+    px, with its nuclei as labels. The planted defects are in the image's metadata."""
     tissue = synthetic_tissue()
     scale = (tissue.pixel_size_um, tissue.pixel_size_um)
     planted = [(d.row, d.col, d.charge) for d in tissue.defects]
@@ -24,26 +22,12 @@ def tissue_sample() -> list[LayerData]:
     ]
 
 
-def synthetic_movie(
-    n_frames: int = 5, size: int = 128, *, step_px: float = 3.0, seed: int = 7
-) -> tuple[np.ndarray, list[tuple[PlantedDefect, ...]], float]:
-    """A T x Y x X stack whose +1/2 and -1/2 defects approach each other by ``step_px`` per
-    frame each; returns the stack, the planted defects per frame and the pixel size (µm)."""
-    frames, planted = [], []
-    for t in range(n_frames):
-        defects = (
-            PlantedDefect(size / 2, size / 4 + step_px * t, 0.5),
-            PlantedDefect(size / 2, 3 * size / 4 - step_px * t, -0.5),
-        )
-        tissue = synthetic_tissue(size, defects=defects, n_outlined=0, seed=seed + t)
-        frames.append(tissue.image)
-        planted.append(defects)
-    return np.stack(frames), planted, tissue.pixel_size_um
-
-
 def movie_sample() -> list[LayerData]:
-    """Five frames of 128 x 128 px in which a +1/2 and a -1/2 defect approach each other."""
-    stack, _, pixel_size_um = synthetic_movie()
-    metadata = {"pixel_size_um": pixel_size_um}
-    return [(stack, {"name": "synthetic movie", "scale": (1.0, pixel_size_um, pixel_size_um),
-                     "metadata": metadata}, "image")]
+    """Eight frames of 160 x 160 px at 0.5 µm/px in which two +-1/2 pairs drift at 1-2 px per
+    frame; the planted paths (row, col per frame and defect) are in the metadata."""
+    movie = synthetic_movie()
+    size = movie.pixel_size_um
+    metadata = {"pixel_size_um": size, "planted_positions": movie.positions,
+                "planted_charges": movie.charges}
+    return [(movie.frames, {"name": "synthetic movie", "scale": (1.0, size, size),
+                            "metadata": metadata}, "image")]

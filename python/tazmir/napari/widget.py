@@ -3,6 +3,7 @@ thread, show the director, coherence, defects (axes, tracks) and nuclei, export 
 
 from __future__ import annotations
 
+import math
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, Optional
 
@@ -19,9 +20,10 @@ from magicgui.widgets import (
     PushButton,
 )
 from napari.layers import Image, Labels, Layer
-from napari.qt.threading import GeneratorWorker, thread_worker
+from napari.qt.threading import FunctionWorker, thread_worker
+from qtpy.QtCore import QObject, Signal
 
-from ._compat import analysis_steps, export_results, file_pixel_size_um
+from ._compat import FileCalibration, analyze, export_results
 from .layers import analysis_layers
 
 if TYPE_CHECKING:
@@ -79,6 +81,12 @@ def _pixels(layer: Image, channel: Optional[str]) -> np.ndarray:
     return data
 
 
+class _Progress(QObject):
+    """Frames done and in all, emitted from the worker thread and delivered in the GUI's."""
+
+    frames = Signal(int, int)
+
+
 class AnalysisWidget(Container):
     """Pick an image (2-D or a T-stack), its pixel size and scales; Run analyses it in a
     worker thread and replaces this image's tazmir layers; Export writes the result folder."""
@@ -100,15 +108,21 @@ class AnalysisWidget(Container):
         self.run_button = PushButton(text="Run")
         self.progress = ProgressBar(min=0, max=1, value=0, visible=False)
         self.status = Label(value="")
-        self.export_folder = FileEdit(label="export to", mode="d")
+        self.export_folder = FileEdit(label="export into", mode="d")
+        self.overwrite = CheckBox(text="overwrite an earlier export")
         self.export_button = PushButton(text="Export", enabled=False)
         self.extend([
             self.image_layer, self.channel, self.pixel_size, self.sigma, self.grid_step,
             self.mask, self.nuclei, self.cells, self.current_frame_only, self.run_button,
-            self.progress, self.status, self.export_folder, self.export_button,
+            self.progress, self.status, self.export_folder, self.overwrite, self.export_button,
         ])
-        self.worker: Optional[GeneratorWorker] = None
-        self._last: Optional[tuple[Any, np.ndarray]] = None
+        self.worker: Optional[FunctionWorker] = None
+        self._progress_signal = _Progress()
+        self._progress_signal.frames.connect(self._on_progress)
+        self._calibration = FileCalibration(None)
+        # The last result, the pixels it was computed from and what summary.json records
+        # about them, as the command line does.
+        self._last: Optional[tuple[Any, np.ndarray, str, dict[str, Any]]] = None
         self.image_layer.changed.connect(self._on_image)
         self.run_button.changed.connect(self.run)
         self.export_button.changed.connect(self.export)
@@ -132,20 +146,35 @@ class AnalysisWidget(Container):
         self.channel.reset_choices()
         self.channel.visible = bool(_channel_names(layer))
         self.current_frame_only.visible = layer is not None and _is_stack(layer)
-        if layer is not None:
-            size = self._known_pixel_size(layer)
-            if size is not None:
-                self.pixel_size.value = size
+        if layer is None:
+            return
+        self._calibration = FileCalibration(layer.source.path)
+        size = self._known_pixel_size(layer)
+        if size is not None:
+            self.pixel_size.value = size
 
-    @staticmethod
-    def _known_pixel_size(layer: Image) -> Optional[float]:
+    def _known_pixel_size(self, layer: Image) -> Optional[float]:
         """From the layer's metadata or scale, else from the file it was opened from."""
         size = layer.metadata.get("pixel_size_um")
         if size is None and layer.scale[-1] != 1.0:
             size = layer.scale[-1]
         if size is None:
-            size = file_pixel_size_um(layer.source.path)
+            size = self._calibration.pixel_size_um
         return None if size is None else float(size)
+
+    def _summary_info(self, layer: Image, channel: Optional[str]) -> dict[str, Any]:
+        """What the command line records about the input in summary.json."""
+        file = self._calibration
+        size = float(self.pixel_size.value)
+        same = file.pixel_size_um is not None and math.isclose(size, file.pixel_size_um,
+                                                               rel_tol=1e-6)
+        return {
+            "file": file.path,
+            "pixel_size_source": file.pixel_size_source if same else "napari",
+            "axes": file.axes,
+            "channel": int(channel) if channel is not None and channel.isdigit() else None,
+            "z": None,
+        }
 
     # Run ---------------------------------------------------------------------------------------
     def _current_frame(self, layer: Image) -> int:
@@ -162,16 +191,17 @@ class AnalysisWidget(Container):
             data = data[frame]
         return data
 
-    def run(self) -> Optional[GeneratorWorker]:
+    def run(self) -> Optional[FunctionWorker]:
         """Start the analysis of the chosen image in a worker thread (None on bad input)."""
         layer = self.image_layer.value
         if layer is None:
             self.status.value = "choose an image layer"
             return None
+        channel = self.channel.value if self.channel.visible else None
         try:
             sigma = parse_scale(self.sigma.value, "sigma", integer=False)
             grid_step = parse_scale(self.grid_step.value, "grid step", integer=True)
-            data = _pixels(layer, self.channel.value if self.channel.visible else None)
+            data = _pixels(layer, channel)
         except ValueError as exc:
             self.status.value = str(exc)
             return None
@@ -190,7 +220,9 @@ class AnalysisWidget(Container):
             "mask": None if mask is None else mask != 0,
             "nuclei": self._label_data(self.nuclei, frame),
             "cells": self._label_data(self.cells, frame),
-            "frame_interval_s": layer.metadata.get("frame_interval_s"),
+            "frame_interval_s": layer.metadata.get("frame_interval_s",
+                                                   self._calibration.frame_interval_s),
+            "on_frame": self._progress_signal.frames.emit,
         }
         layout = {
             "name": layer.name,
@@ -204,26 +236,29 @@ class AnalysisWidget(Container):
         self.progress.max = data.shape[0] if data.ndim == 3 else 0  # 0: busy
         self.progress.value = 0
         self.status.value = "analysing…"
+        info = self._summary_info(layer, channel)
+        export_name = Path(self._calibration.path).stem if self._calibration.path else layer.name
         worker = _analysis_job(data, keywords, layout)
-        worker.yielded.connect(self._on_progress)
-        worker.returned.connect(lambda outcome: self._on_result(outcome, data, layer.name))
+        worker.returned.connect(
+            lambda outcome: self._on_result(outcome, data, export_name, info, layer.name))
         worker.errored.connect(self._on_error)
         worker.finished.connect(self._on_finished)
         self.worker = worker
         worker.start()
         return worker
 
-    def _on_progress(self, step: tuple[int, int]) -> None:
-        done, total = step
+    def _on_progress(self, done: int, total: int) -> None:
         if total > 1:
             self.progress.max = total
             self.progress.value = done
 
-    def _on_result(self, outcome: tuple[Any, list], data: np.ndarray, source: str) -> None:
+    def _on_result(self, outcome: tuple[Any, list], data: np.ndarray, export_name: str,
+                   info: dict[str, Any], source: str) -> None:
         result, layers = outcome
         self._replace_layers(layers, source)
-        self._last = (result, data)
-        n_defects = len(layers[2][0]) if len(layers) > 2 else 0
+        self._last = (result, data, export_name, info)
+        n_defects = sum(len(data) for data, keywords, _ in layers
+                        if keywords["metadata"]["tazmir"] == "defects")
         self.status.value = f"{n_defects} defects found"
         self.export_button.enabled = True
 
@@ -261,25 +296,27 @@ class AnalysisWidget(Container):
 
     # Export --------------------------------------------------------------------------------
     def export(self) -> Optional[Path]:
-        """Write the last result's folder (the files the command line writes)."""
-        folder = self.export_folder.value
+        """Write the last result into a folder named after the image inside the chosen
+        folder: the files `tazmir analyze --out FOLDER` writes for that image."""
         if self._last is None:
             self.status.value = "run the analysis first"
             return None
-        if folder is None or str(folder) in ("", "."):
-            self.status.value = "choose a folder to export to"
+        parent = self.export_folder.value
+        if parent is None or str(parent) in ("", "."):
+            self.status.value = "choose a folder to export into"
             return None
-        result, data = self._last
+        result, data, name, info = self._last
         try:
-            export_results(Path(folder), result, data)
+            folder = export_results(Path(parent) / name, result, data, info=info,
+                                    overwrite=self.overwrite.value)
         except (OSError, ValueError) as exc:
             self.status.value = f"cannot export: {exc}"
             return None
         self.status.value = f"exported to {folder}"
-        return Path(folder)
+        return folder
 
 
 @thread_worker(start_thread=False)
 def _analysis_job(data: np.ndarray, keywords: dict, layout: dict) -> Any:
-    result = yield from analysis_steps(data, **keywords)
+    result = analyze(data, **keywords)
     return result, analysis_layers(result, **layout)
