@@ -57,8 +57,8 @@ def test_export_equals_the_command_line_and_reads_back(dock, analyse, tmp_path):
     viewer.open(str(tmp_path / "napari" / "tissue"), plugin="tazmir")
     read = {layer.metadata["tazmir"]: layer for layer in tazmir_layers(viewer).values()
             if layer not in shown.values()}
-    assert sorted(read) == ["coherence", "defects", "director"]
-    for kind in ("defects", "director"):
+    assert sorted(read) == ["coherence", "defect_axes", "defects", "director"]
+    for kind in ("defects", "defect_axes", "director"):
         np.testing.assert_allclose(read[kind].data, shown[kind].data, atol=1e-4)
         assert tuple(read[kind].scale) == (0.5, 0.5)
     np.testing.assert_array_equal(read["defects"].features["charge"],

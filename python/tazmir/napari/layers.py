@@ -128,10 +128,18 @@ def _arm_vectors(table: Any, arm_px: float, stacked: bool) -> tuple[np.ndarray, 
     return data, np.concatenate(charges)
 
 
+def marker_size_px(step: int, core_radius_px: Optional[float]) -> float:
+    """Defect markers about as wide as the core the defect was measured on."""
+    if core_radius_px is not None and math.isfinite(core_radius_px) and core_radius_px > 0:
+        return max(6.0, float(core_radius_px))
+    return max(6.0, 2.0 * step)
+
+
 def defect_layers(
     table: Any,
     step: int,
     *,
+    core_radius_px: Optional[float] = None,
     stacked: bool,
     name: str,
     scale: Sequence[float],
@@ -152,12 +160,13 @@ def defect_layers(
         border_color="white",
         border_width=0.1,
         symbol=np.where(positive, PLUS_SYMBOL, MINUS_SYMBOL).tolist(),
-        size=max(6.0, 1.2 * step),
+        size=marker_size_px(step, core_radius_px),
     )
     layers: list[LayerData] = [(coords, points, "points")]
-    arms, charges = _arm_vectors(table, 1.5 * step, stacked)
+    size = marker_size_px(step, core_radius_px)
+    arms, charges = _arm_vectors(table, 2.0 * size, stacked)
     if len(arms):
-        layers.append(_axes_layer(arms, charges, step, name, scale, translate))
+        layers.append(_axes_layer(arms, charges, size, name, scale, translate))
     tracked = table[table["track"].notna()] if stacked else table.iloc[:0]
     if len(tracked):
         tracked = tracked.sort_values(["track", "frame"])
@@ -170,14 +179,14 @@ def defect_layers(
 
 
 def _axes_layer(
-    arms: np.ndarray, charges: np.ndarray, step: int, name: str, scale: Sequence[float],
+    arms: np.ndarray, charges: np.ndarray, size: float, name: str, scale: Sequence[float],
     translate: Sequence[float],
 ) -> LayerData:
     axes = _common(f"{name} defect axes", "defect_axes", scale, translate)
     axes.update(
         features={"charge": charges},
         edge_color=np.where(charges[:, None] > 0, _rgba(PLUS_COLOR), _rgba(MINUS_COLOR)).reshape(-1, 4),
-        edge_width=0.3 * step,
+        edge_width=0.2 * size,
         vector_style="line",
         length=1.0,
     )
@@ -265,8 +274,8 @@ def analysis_layers(
     table = defect_table(result)
     if frame is not None:
         table = table.assign(frame=int(frame))
-    layers.extend(defect_layers(table, step, stacked=stacked, name=name, scale=scale,
-                                translate=translate))
+    layers.extend(defect_layers(table, step, core_radius_px=getattr(frames[0], "core_radius_px", None),
+                                stacked=stacked, name=name, scale=scale, translate=translate))
     nuclei = nucleus_table(result)
     if nuclei is not None:
         if frame is not None:

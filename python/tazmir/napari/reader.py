@@ -1,8 +1,8 @@
 """Reader of what the command line writes: a result folder or its ``maps.tif``.
 
 The layers are rebuilt with the same builders the widget uses, so an exported folder opens
-as the session that wrote it looked: the director recomputed from the maps on the same blocks,
-the defects from ``defects.csv``, the nuclei from ``nuclei.csv``.
+as the session that wrote it looked: the director coarse-grained again from the maps on the
+same grid and core scale, the defects from ``defects.csv``, the nuclei from ``nuclei.csv``.
 """
 
 from __future__ import annotations
@@ -14,7 +14,7 @@ from typing import Any, Optional
 
 import numpy as np
 
-from ..grid import block_director
+from ..defects import coarse_grain
 from ._compat import normalise_defect_table, normalise_nucleus_table
 from .layers import LayerData, coherence_layer, defect_layers, director_layer, nuclei_layer
 
@@ -101,7 +101,10 @@ def read_result(path: str | list[str]) -> list[LayerData]:
 
         layers.append((tifffile.imread(image_path), {"name": name, "scale": scale}, "image"))
     if maps is not None:
-        grids = [block_director(frame[0], frame[1], step) for frame in maps]
+        # The analysis's coarse grid: block means of the nematic tensor smoothed at the core
+        # scale (the maps hold the unmasked field; a user's mask is not recorded).
+        core_radius = float(summary.get("core_radius_px") or 2 * step)
+        grids = [coarse_grain(frame[0], frame[1], step, core_radius) for frame in maps]
         layers.append(director_layer(
             [g.director for g in grids], [g.order for g in grids], step,
             frames=list(range(len(grids))) if stacked else None,
@@ -111,8 +114,10 @@ def read_result(path: str | list[str]) -> list[LayerData]:
         layers.append(coherence_layer(coherence, name=f"{name} coherence", scale=scale,
                                       translate=translate))
     if "defects" in tables:
-        layers.extend(defect_layers(tables["defects"], step, stacked=stacked, name=name,
-                                    scale=scale, translate=translate))
+        layers.extend(defect_layers(tables["defects"], step,
+                                    core_radius_px=summary.get("core_radius_px"),
+                                    stacked=stacked, name=name, scale=scale,
+                                    translate=translate))
     if "nuclei" in tables:
         layers.append(nuclei_layer(tables["nuclei"], stacked=stacked, name=name, scale=scale,
                                    translate=translate))
