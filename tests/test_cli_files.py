@@ -201,3 +201,15 @@ def test_unusable_label_files_fail_that_image(lab, tmp_path, capsys, labels, mes
                    "--no-figure") == 1
     assert capsys.readouterr().err == (
         f"tazmir: {folder / 'a.tif'}: " + message.format(folder=tmp_path) + "\n")
+
+
+def test_write_results_appears_whole_and_replaces_only_when_asked(lab, tmp_path):
+    _, tissue = lab
+    result = tazmir.analyze_image(tissue.image, pixel_size_um=0.5)
+    (tmp_path / "empty").mkdir()
+    export.write_results(tmp_path / "empty", result, figure=False)
+    with pytest.raises(FileExistsError) as info:
+        export.write_results(tmp_path / "empty", result, figure=False)
+    assert str(info.value) == f"{tmp_path / 'empty'} is not empty (pass overwrite=True to replace it)"
+    export.write_results(tmp_path / "empty", result, figure=False, overwrite=True)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["empty"]  # no staging folder left

@@ -136,11 +136,11 @@ def write_maps(path: Path, frames: Sequence[Any], pixel_size_um: float,
 @contextlib.contextmanager
 def staged_folder(folder: Path, *, overwrite: bool = False) -> Iterator[Path]:
     """Yield a hidden temporary folder beside ``folder``; when the block ends normally its
-    files take their places in ``folder`` (which must not exist unless ``overwrite``),
+    files take their places in ``folder`` (which must be empty or new unless ``overwrite``),
     otherwise it is removed."""
     folder = Path(folder)
-    if folder.exists() and not overwrite:
-        raise FileExistsError(f"{folder} already exists (pass overwrite=True to replace it)")
+    if folder.exists() and (not folder.is_dir() or any(folder.iterdir())) and not overwrite:
+        raise FileExistsError(f"{folder} is not empty (pass overwrite=True to replace it)")
     folder.parent.mkdir(parents=True, exist_ok=True)
     stage = folder.parent / f".{folder.name}.partial-{os.getpid()}"
     shutil.rmtree(stage, ignore_errors=True)
@@ -200,7 +200,8 @@ def write_results(
     maps.tif and
     analysis.png (unless ``figure`` is False; ``png`` passes a figure already drawn, ``image``
     is drawn under the director field). The folder appears complete or not at all; an
-    existing one is replaced only with ``overwrite``. Returns the folder.
+    existing non-empty one is written into only with ``overwrite`` (its results are replaced,
+other files left alone). Returns the folder.
     """
     folder = Path(folder)
     if figure and png is None:
