@@ -58,7 +58,7 @@ void ChaCha12Generator::draw_descending(std::uint32_t top, std::uint32_t count,
 #if TAZMIR_X86
   if (cpu_has_avx2()) return draw_descending_avx2(*this, top, count, js);
 #endif
-  draw_descending_batched(*this, top, count, js);
+  draw_descending_scalar(top, count, js);
 }
 
 void ChaCha12Generator::draw_descending_scalar(std::uint32_t top, std::uint32_t count,

@@ -2,17 +2,13 @@
 #pragma once
 
 #include <array>
-#include <cstddef>
 #include <cstdint>
 
 namespace tazmir::stats {
 
 class ChaCha12Generator;
 
-/// `ChaCha12Generator::draw_descending` sixteen words at a time in four-lane vectors.
-void draw_descending_batched(ChaCha12Generator& generator, std::uint32_t top,
-                             std::uint32_t count, std::uint32_t* js) noexcept;
-/// The same in eight-lane vectors with AVX2 (x86 only, where the processor has it).
+/// `ChaCha12Generator::draw_descending` with AVX2 (only where the processor has it).
 void draw_descending_avx2(ChaCha12Generator& generator, std::uint32_t top, std::uint32_t count,
                           std::uint32_t* js) noexcept;
 
@@ -51,12 +47,6 @@ class ChaCha12Generator {
   std::size_t index() const noexcept { return index_; }
 
  private:
-  /// The batched draws with N-lane vectors (index_draws.cpp).
-  template <std::size_t N>
-  static void draw_descending_lanes(ChaCha12Generator& generator, std::uint32_t top,
-                                    std::uint32_t count, std::uint32_t* js) noexcept;
-  friend void draw_descending_batched(ChaCha12Generator&, std::uint32_t, std::uint32_t,
-                                      std::uint32_t*) noexcept;
   friend void draw_descending_avx2(ChaCha12Generator&, std::uint32_t, std::uint32_t,
                                    std::uint32_t*) noexcept;
   static constexpr std::size_t next_slot(std::size_t base) noexcept {
