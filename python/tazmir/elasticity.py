@@ -148,20 +148,41 @@ def _golden(fun, lo: float, hi: float, tol: float = 1e-4) -> float:
     return 0.5 * (a + b)
 
 
+def _table_costs(phi: np.ndarray, measured: np.ndarray, weight: np.ndarray,
+                 angle: float) -> tuple[np.ndarray, np.ndarray]:
+    """Weighted squared misfit of every tabulated ε at once, for one defect axis."""
+    eps, grid, table = profile_table()
+    local = np.mod(phi - angle, 2 * math.pi)
+    position = local / (2 * math.pi) * grid.size
+    lo = np.floor(position).astype(np.int64) % grid.size
+    frac = position - np.floor(position)
+    u = (1 - frac) * table[:, lo] + frac * table[:, (lo + 1) % grid.size]
+    r = _wrap(measured - (angle + 0.5 * local + u))
+    return eps, (weight * r * r).sum(axis=1)
+
+
+def _best_epsilon(eps: np.ndarray, costs: np.ndarray) -> float:
+    """The minimum of the tabulated costs, refined by a parabola through its neighbours."""
+    i = int(np.argmin(costs))
+    if 0 < i < eps.size - 1:
+        left, mid, right = costs[i - 1], costs[i], costs[i + 1]
+        curvature = left - 2 * mid + right
+        if curvature > 0:
+            return float(eps[i] + 0.5 * (left - right) / curvature * (eps[1] - eps[0]))
+    return float(eps[i])
+
+
 def _fit_ring(phi: np.ndarray, measured: np.ndarray, weight: np.ndarray,
               angle: float) -> tuple[float, float]:
-    """Least-squares ε and defect axis for one ring, from a coarse scan then alternating
-    golden-section refinements."""
-    eps_grid = np.linspace(-0.8, 0.8, 17)
+    """Least-squares ε and defect axis for one ring: every tabulated ε on a scan of axes,
+    then a golden-section refinement of the axis and a last pass over ε."""
     turns = angle + np.linspace(-0.4, 0.4, 17)
-    costs = np.array([[_misfit(phi, measured, weight, e, t) for t in turns] for e in eps_grid])
-    i, j = np.unravel_index(int(np.argmin(costs)), costs.shape)
-    eps, turn = float(eps_grid[i]), float(turns[j])
-    for _ in range(3):
-        eps = _golden(lambda e: _misfit(phi, measured, weight, e, turn),
-                      max(-EPSILON_LIMIT, eps - 0.15), min(EPSILON_LIMIT, eps + 0.15))
-        turn = _golden(lambda t: _misfit(phi, measured, weight, eps, t), turn - 0.1, turn + 0.1)
-    return eps, turn
+    best = [(_table_costs(phi, measured, weight, t)[1].min(), t) for t in turns]
+    turn = min(best)[1]
+    turn = _golden(lambda t: _misfit(phi, measured, weight,
+                                     _best_epsilon(*_table_costs(phi, measured, weight, t)), t),
+                   turn - 0.05, turn + 0.05, tol=1e-3)
+    return _best_epsilon(*_table_costs(phi, measured, weight, turn)), turn
 
 
 def ring_profile(
@@ -189,7 +210,7 @@ def ring_profile(
 
 
 def _annulus(theta: np.ndarray, weight: np.ndarray, row: float, col: float, r_in: float,
-             r_out: float, max_points: int = 6000) -> tuple[np.ndarray, ...]:
+             r_out: float, max_points: int = 2000) -> tuple[np.ndarray, ...]:
     """Pixel rows, columns, director angles and weights with r_in <= r < r_out around
     (row, col), thinned by a fixed stride to at most about ``max_points``."""
     rows, cols = theta.shape
@@ -296,7 +317,5 @@ def _ring_estimates(angles: np.ndarray, w: np.ndarray, row: float, col: float, t
         phi, measured, sector_weight = ring_profile(angles, w, row, col, r_in, r_out)
         if np.count_nonzero(sector_weight) < N_SECTORS // 2:
             continue  # mostly outside the image or the analysed region
-        estimates.append(_golden(
-            lambda e: _misfit(phi, measured, sector_weight, e, turn),
-            -EPSILON_LIMIT, EPSILON_LIMIT))
+        estimates.append(_best_epsilon(*_table_costs(phi, measured, sector_weight, turn)))
     return np.array(estimates)
