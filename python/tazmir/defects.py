@@ -99,16 +99,22 @@ class BlockMeans:
 
     The pixels are read once, at ``base`` (the smallest block size needed); a block size that
     is a multiple of it is averaged from those blocks, which costs nothing next to the pass.
+    Below ``MIN_POOLED_BASE`` the base grid would be nearly as large as the image (four
+    float64 channels per block: more memory than the image, and slower to pool than the
+    pixels are to read again), so each block size then reads the pixels itself.
     """
+
+    MIN_POOLED_BASE = 4
 
     def __init__(self, theta: np.ndarray, coherence: np.ndarray, mask: Optional[np.ndarray],
                  base: int) -> None:
         self._pixels = (theta, coherence, mask)
         self.base = max(1, min(int(base), *theta.shape))
-        self._base = block_tensor(theta, coherence, self.base, mask)
+        self._base = (block_tensor(theta, coherence, self.base, mask)
+                      if self.base >= self.MIN_POOLED_BASE else None)
 
     def at(self, step: int) -> np.ndarray:
-        if step % self.base:
+        if self._base is None or step % self.base:
             return block_tensor(*self._pixels[:2], step, self._pixels[2])
         factor = step // self.base
         if factor == 1:

@@ -101,9 +101,12 @@ def order_map(result: Any) -> np.ndarray:
     return full
 
 
-def _map_planes(result: Any) -> np.ndarray:
-    return np.stack([result.theta.astype(np.float32), result.coherence.astype(np.float32),
-                     order_map(result)])
+def _map_planes(result: Any) -> Iterator[np.ndarray]:
+    """The float32 channels of one frame, one plane at a time: none is held longer than it
+    takes to write it, nor stacked with the others."""
+    yield np.asarray(result.theta, dtype=np.float32)
+    yield np.asarray(result.coherence, dtype=np.float32)
+    yield order_map(result)
 
 
 def write_maps(path: Path, frames: Sequence[Any], pixel_size_um: float,
