@@ -10,7 +10,7 @@ pytest.importorskip("tqdm")
 distributed = pytest.importorskip("distributed")
 
 from tazmir.cli import main
-from tazmir.synthetic import synthetic_tissue
+from tazmir.synthetic import synthetic_movie, synthetic_tissue
 
 
 def read_outputs(folder):
@@ -42,6 +42,27 @@ def test_local_cluster_with_two_worker_processes_matches_the_serial_run(tmp_path
     assert len(serial) == 1 + 3 * 5  # summary.csv and three folders of five files
     assert serial == clustered
     assert np.all([name.startswith(("tissue", "summary")) for name in serial])
+
+
+def test_a_movie_spread_frame_by_frame_over_the_cluster_matches_the_serial_run(tmp_path):
+    movie = synthetic_movie(5, 96, seed=3)
+    path = tmp_path / "movie.tif"
+    tifffile.imwrite(path, np.asarray(movie.frames, np.float32), imagej=True,
+                     metadata={"axes": "TYX"})
+    common = [str(path), "--pixel-size", "0.5", "--no-progress"]
+    assert main(["analyze", *common, "--out", str(tmp_path / "serial")]) == 0
+    with distributed.LocalCluster(
+        n_workers=2, threads_per_worker=1, processes=True, dashboard_address=":0",
+    ) as cluster, distributed.Client(cluster) as client:
+        status = main(["analyze", *common, "--out", str(tmp_path / "cluster"),
+                       "--scheduler", cluster.scheduler_address])
+        # Frames ran as tasks of their own, not inside the file's task.
+        prefixes = client.run_on_scheduler(
+            lambda dask_scheduler: sorted(dask_scheduler.task_prefixes))
+    assert status == 0
+    serial, clustered = read_outputs(tmp_path / "serial"), read_outputs(tmp_path / "cluster")
+    assert "movie/tracks.csv" in serial and serial == clustered
+    assert {"process_file", "analyze_image"} <= set(prefixes)
 
 
 def test_an_unreachable_scheduler_is_reported_without_a_traceback(tmp_path, capsys):

@@ -120,9 +120,37 @@ def _region(pattern: str, path: Path, shape: tuple[int, ...], z: Optional[int]) 
     return mask
 
 
-def _analyse(path: str, options: AnalysisOptions, frame_workers: int) -> FileOutcome:
+class _ClusterFrames:
+    """Frames of a movie as tasks of the Dask cluster this task runs on (impure: each is
+    computed, never looked up by the hash of a large frame)."""
+
+    def __init__(self, client: Any) -> None:
+        self._client = client
+
+    def submit(self, fn: Any, *args: Any, **kwargs: Any) -> Any:
+        return self._client.submit(fn, *args, pure=False, **kwargs)
+
+    @property
+    def workers(self) -> int:
+        threads = self._client.nthreads()
+        return max(1, sum(threads.values()))
+
+
+def _movie(planes: Any, frame_workers: int, on_cluster: bool, **arguments: Any) -> Any:
     from .movie import analyze_movie
 
+    if not on_cluster:
+        return analyze_movie(planes, workers=frame_workers, **arguments)
+    from distributed import worker_client
+
+    # This task leaves its worker's slot while the frames run as tasks of their own.
+    with worker_client() as client:
+        frames = _ClusterFrames(client)
+        return analyze_movie(planes, workers=frames.workers, executor=frames, **arguments)
+
+
+def _analyse(path: str, options: AnalysisOptions, frame_workers: int,
+             on_cluster: bool = False) -> FileOutcome:
     source = Path(path)
     try:
         image = read_image(source, lazy=True)
@@ -149,9 +177,10 @@ def _analyse(path: str, options: AnalysisOptions, frame_workers: int) -> FileOut
             common["mask"] = _region(options.mask, source, planes.frame_shape, options.z)
         if planes.is_movie:
             interval = options.frame_interval_s or image.frame_interval_s
-            result = analyze_movie(
-                planes, frame_interval_s=interval, search_range_um=options.search_range_um,
-                memory=options.memory, workers=frame_workers, **labels, **common,
+            result = _movie(
+                planes, frame_workers, on_cluster, frame_interval_s=interval,
+                search_range_um=options.search_range_um, memory=options.memory, **labels,
+                **common,
             )
             shown = planes[len(planes) - 1]
         else:
@@ -165,10 +194,14 @@ def _analyse(path: str, options: AnalysisOptions, frame_workers: int) -> FileOut
     return FileOutcome(path, result=result, png=png, info=info, notes=tuple(notes))
 
 
-def process_file(path: str, options: AnalysisOptions, frame_workers: int = 1) -> FileOutcome:
-    """Read, analyse and draw one file; failures come back as `FileOutcome.error`."""
+def process_file(path: str, options: AnalysisOptions, frame_workers: int = 1,
+                 on_cluster: bool = False) -> FileOutcome:
+    """Read, analyse and draw one file; failures come back as `FileOutcome.error`.
+
+    The frames of a movie run in ``frame_workers`` local processes, or as tasks of the Dask
+    cluster when ``on_cluster`` (called as a task there)."""
     try:
-        return _analyse(path, options, frame_workers)
+        return _analyse(path, options, frame_workers, on_cluster)
     except InputError as exc:
         return FileOutcome(path, error=str(exc))
     except (ValueError, TypeError) as exc:
@@ -241,7 +274,7 @@ def _connect(address: str) -> Any:
 
 def _cluster(paths: Sequence[str], options: AnalysisOptions, client: Any) -> Iterator[FileOutcome]:
     with client:
-        futures = client.map(process_file, paths, options=options, pure=False)
+        futures = client.map(process_file, paths, options=options, on_cluster=True, pure=False)
         for path, future in zip(paths, futures):
             try:
                 yield future.result()

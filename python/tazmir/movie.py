@@ -290,37 +290,62 @@ def link_defects(
     return tuple(out)
 
 
+def _limit_threads(threads: int) -> None:
+    import os
+
+    # Frame workers share the processors: each gets its part of them for the core's pool.
+    os.environ.setdefault("TAZMIR_NUM_THREADS", str(threads))
+
+
+def _frame_pool(workers: int) -> Any:
+    import multiprocessing
+    import os
+
+    # spawn, not fork: the parent may already run threads (the core's pool, a progress bar).
+    context = multiprocessing.get_context("spawn")
+    threads = max(1, (os.cpu_count() or 1) // workers)
+    executor = ProcessPoolExecutor(workers, mp_context=context, initializer=_limit_threads,
+                                   initargs=(threads,))
+    # Start the workers (interpreter, NumPy, the core) while the first frame is analysed here.
+    for _ in range(workers):
+        executor.submit(math.sqrt, 1.0)
+    return executor
+
+
 def _analyze_frames(
     frames: Iterable[npt.ArrayLike], options: dict[str, Any], nuclei: Any, cells: Any,
-    workers: int,
+    workers: int, executor: Any = None,
 ) -> list[ImageAnalysis]:
     iterator = iter(frames)
     try:
         first_image = next(iterator)
     except StopIteration:
         raise ValueError("the movie has no frames") from None
-    first = analyze_image(first_image, **options, **_labels_at(nuclei, cells, 0))
-    # One set of scales for every frame, chosen on the first.
-    options = {**options, "sigma": first.sigma, "grid_step": first.grid_step,
-               "core_radius": first.core_radius_px}
-    results = [first]
-    if workers <= 1:
-        for t, image in enumerate(iterator, start=1):
-            results.append(analyze_image(image, **options, **_labels_at(nuclei, cells, t)))
-        return results
-    import multiprocessing
-
-    # Keep only a few frames in flight, so a long movie is never read whole.
-    pending: list[Future] = []
-    context = multiprocessing.get_context("spawn")
-    with ProcessPoolExecutor(workers, mp_context=context) as executor:
+    own = executor is None and workers > 1
+    if own:
+        executor = _frame_pool(workers)
+    try:
+        first = analyze_image(first_image, **options, **_labels_at(nuclei, cells, 0))
+        # One set of scales for every frame, chosen on the first.
+        options = {**options, "sigma": first.sigma, "grid_step": first.grid_step,
+                   "core_radius": first.core_radius_px}
+        results = [first]
+        if executor is None:
+            for t, image in enumerate(iterator, start=1):
+                results.append(analyze_image(image, **options, **_labels_at(nuclei, cells, t)))
+            return results
+        # Keep only a few frames in flight, so a long movie is never read whole.
+        pending: list[Future] = []
         for t, image in enumerate(iterator, start=1):
             pending.append(executor.submit(
                 analyze_image, np.asarray(image), **options, **_labels_at(nuclei, cells, t)))
-            if len(pending) >= 2 * workers:
+            if len(pending) >= 2 * max(workers, 1):
                 results.append(pending.pop(0).result())
         results.extend(f.result() for f in pending)
-    return results
+        return results
+    finally:
+        if own:
+            executor.shutdown(cancel_futures=True)
 
 
 def _labels_at(nuclei: Any, cells: Any, t: int) -> dict[str, Any]:
@@ -342,6 +367,7 @@ def analyze_movie(
     nuclei: Optional[Sequence[npt.ArrayLike]] = None,
     cells: Optional[Sequence[npt.ArrayLike]] = None,
     workers: int = 1,
+    executor: Any = None,
     **options: Any,
 ) -> MovieAnalysis:
     """Analyse a movie (a (T, Y, X) array or any sequence of 2-D frames) frame by frame and
@@ -352,7 +378,10 @@ def analyze_movie(
     between frames (default: half the median spacing of neighbouring defects), ``memory``
     the number of frames a defect may go undetected and keep its track. ``nuclei``/``cells``
     are label stacks, one label image per frame. ``workers`` > 1 analyses frames in that many
-    processes. Needs pandas and trackpy (the ``cli`` extra).
+    processes; ``executor`` (anything with ``submit(fn, *args, **kwargs)`` returning a future,
+    such as a `concurrent.futures.Executor`) runs them there instead, ``workers`` frames at
+    a time. Frames are read one at a time and only a few are in flight, so the movie is never
+    held whole. Needs pandas and trackpy (the ``cli`` extra).
     """
     for name, value in (("frame_interval_s", frame_interval_s),
                         ("search_range_um", search_range_um)):
@@ -361,7 +390,7 @@ def analyze_movie(
     if isinstance(memory, bool) or not isinstance(memory, (int, np.integer)) or memory < 0:
         raise ValueError(f"memory must be a non-negative integer, got {memory!r}")
     options = {**options, "pixel_size_um": pixel_size_um}
-    results = _analyze_frames(frames, options, nuclei, cells, workers)
+    results = _analyze_frames(frames, options, nuclei, cells, workers, executor)
     pixel_size = results[0].pixel_size_um
     reach = search_range_um if search_range_um is not None else _default_range(results, pixel_size)
     linked = link_defects([f.defects for f in results], reach, int(memory))
