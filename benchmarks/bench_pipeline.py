@@ -2,6 +2,7 @@
 equivalent scikit-image pipeline, on 2048 x 2048 16-bit images.
 
 Run: python benchmarks/bench_pipeline.py [--images 8] [--size 2048] [--memory-size 8192]
+                                         [--movie-frames 12]
 
 Everything is measured in this one run, so the ratios hold on a shared machine even when the
 absolute times do not:
@@ -15,7 +16,10 @@ absolute times do not:
   figure (target: at least 10x);
 - the peak resident memory of the command line on one --memory-size image, in bytes per
   pixel (budget: 24; 0 skips it);
-- a breakdown of one image's analysis by stage (cProfile, the costliest calls).
+- a breakdown of one image's analysis by stage (cProfile, the costliest calls);
+- movies (T, Y, X) of 1024 x 1024 and 2048 x 2048 frames through the command line with one
+  and two workers: frames per second, the speed-up and the CPU time (target: two workers at
+  least 1.8x one on a quiet machine; CPU far below workers x wall means a shared machine).
 
 The images are the eight rotations and reflections of one synthetic tissue (drawing a
 2048 x 2048 tissue takes seconds; its symmetries cost nothing and analyse alike).
@@ -51,8 +55,10 @@ _RUNNER = textwrap.dedent(
     status = main(sys.argv[1:])
     wall = time.perf_counter() - start
     own = resource.getrusage(resource.RUSAGE_SELF)
-    print(json.dumps({"status": status, "wall": wall, "cpu": own.ru_utime + own.ru_stime,
-                      "peak_kib": own.ru_maxrss}))
+    workers = resource.getrusage(resource.RUSAGE_CHILDREN)
+    cpu = sum(u.ru_utime + u.ru_stime for u in (own, workers))
+    print(json.dumps({"status": status, "wall": wall, "cpu": cpu,
+                      "peak_kib": max(own.ru_maxrss, workers.ru_maxrss)}))
     """
 )
 
@@ -173,11 +179,33 @@ def memory_per_pixel(folder: Path, size: int) -> float:
     return run["peak_kib"] * 1024.0 / (size * size)
 
 
+def movie_rates(folder: Path, frames: int, sizes: tuple[int, ...] = (1024, 2048)) -> None:
+    import tifffile
+
+    base = as_uint16(synthetic_tissue(max(sizes), n_outlined=0, seed=2).image)
+    for size in sizes:
+        # A slow drift of one texture: the defects move a little from frame to frame.
+        stack = np.stack([base[t: t + size, t: t + size] if size < base.shape[0]
+                          else np.roll(base, (t, t), axis=(0, 1)) for t in range(frames)])
+        path = folder / f"movie{size}.tif"
+        tifffile.imwrite(path, stack, imagej=True, metadata={"axes": "TYX"})
+        del stack
+        runs = {w: run_cli([path], folder / f"out-movie{size}-{w}", "--no-figure",
+                           "--workers", str(w)) for w in (1, 2)}
+        for w, run in runs.items():
+            print(f"movie {size} x {size}, {frames} frames, --workers {w}: "
+                  f"{frames / run['wall']:.2f} frames/s (wall {run['wall']:.1f} s, CPU "
+                  f"{run['cpu']:.1f} s of this process and its workers)")
+        print(f"  speed-up of 2 workers over 1: {runs[1]['wall'] / runs[2]['wall']:.2f}x "
+              "(target >= 1.8x on a quiet machine)")
+
+
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--images", type=int, default=8)
     parser.add_argument("--size", type=int, default=2048)
     parser.add_argument("--memory-size", type=int, default=8192)
+    parser.add_argument("--movie-frames", type=int, default=12)
     args = parser.parse_args()
 
     with tempfile.TemporaryDirectory(prefix="tazmir-bench-") as tmp:
@@ -216,6 +244,8 @@ def main() -> None:
             per_pixel = memory_per_pixel(folder, args.memory_size)
             print(f"peak memory of tazmir analyze --no-figure on {args.memory_size} x "
                   f"{args.memory_size}: {per_pixel:.1f} bytes per pixel (budget 24)")
+        if args.movie_frames:
+            movie_rates(folder, args.movie_frames)
 
 
 if __name__ == "__main__":
