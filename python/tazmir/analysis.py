@@ -23,6 +23,7 @@ from .grid import DirectorGrid, grid_to_pixels
 from .result import Defect, ImageAnalysis
 from .scales import choose_scales
 from .spatial import RipleyResult, ripley
+from .tensor import structure_tensor
 
 __all__ = ["analyze_image"]
 
@@ -57,8 +58,11 @@ def _as_image(image: npt.ArrayLike) -> np.ndarray:
         raise ValueError(f"image must be a 2-D array, got shape {array.shape}")
     if array.dtype.kind not in "biuf":
         raise TypeError(f"image must hold real numbers, got dtype {array.dtype}")
-    array = np.asarray(array, dtype=np.float64)
-    if not np.isfinite(array).all():
+    if array.dtype.kind == "b":
+        return np.asarray(array, dtype=np.float64)
+    # Integer and single-precision images stay as they are: the structure tensor converts
+    # them strip by strip, so a 16-bit image never exists as float64 in full.
+    if array.dtype.kind == "f" and not np.isfinite(array).all():
         raise ValueError("image contains NaN or infinite values")
     return array
 
@@ -299,7 +303,7 @@ def analyze_image(
 
     scales, field, blocks = choose_scales(
         pixels, sigma, core_radius, grid_step,
-        lambda s: _native.compute_structure_tensor(pixels, s), region,
+        lambda s: structure_tensor(pixels, s), region,
     )
     step = scales.grid_step
     coarse = smooth_blocks(blocks, step, scales.core_radius_px)
@@ -336,14 +340,18 @@ def analyze_image(
         cell_table, shapes = labels.measure_cells(cell_labels, pixel_size_um)
     elif outlines is not None and shapes is not None:
         cell_table = labels.measure_contours(shapes, outlines, pixel_size_um)
+    # The pixel maps are for display and export only: float32, each converted as its float64
+    # original is let go, so the two precisions of both maps are never held at once.
+    theta = field.pop("theta").astype(np.float32)
+    coherence = field.pop("coherence").astype(np.float32)
     return ImageAnalysis(
         image_shape=(int(pixels.shape[0]), int(pixels.shape[1])),
         pixel_size_um=pixel_size_um,
         sigma=scales.sigma,
         grid_step=step,
         k=k,
-        theta=field["theta"],
-        coherence=field["coherence"],
+        theta=theta,
+        coherence=coherence,
         grid=grid,
         defects=defects,
         poincare_hopf=check,

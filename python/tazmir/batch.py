@@ -158,7 +158,7 @@ def _analyse(path: str, options: AnalysisOptions, frame_workers: int,
         raise InputError(f"cannot read image: {exc}") from None
     with image:
         try:
-            planes = select_planes(image, channel=options.channel, z=options.z)
+            planes = select_planes(image, channel=options.channel, z=options.z).as_stored()
             first = planes[0]
         except ImageReadError as exc:
             raise InputError(str(exc)) from None

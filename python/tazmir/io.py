@@ -12,7 +12,7 @@ from __future__ import annotations
 import math
 import xml.etree.ElementTree as ElementTree
 from collections.abc import Iterator
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from pathlib import Path
 from typing import Any, Optional, Union
 
@@ -333,6 +333,12 @@ class Planes:
     def __iter__(self) -> Iterator[np.ndarray]:
         for t in range(self.n_frames):
             yield self[t]
+
+    def as_stored(self) -> Planes:
+        """These planes with grey frames in their stored type (16-bit stays 16-bit; colour
+        is still converted): the analysis converts them strip by strip, so a large frame
+        never exists as float64 in full."""
+        return self if self.colour else replace(self, labels=True)
 
 
 def _channel_list(image: ImageData, count: int) -> str:

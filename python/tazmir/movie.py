@@ -127,7 +127,7 @@ class MovieAnalysis:
             "n_frames": len(self.frames),
             "frame_interval_s": per_s,
             **{key: first[key] for key in scales if key in first},
-            "mean_coherence": float(np.mean([np.mean(f.coherence) for f in self.frames])),
+            "mean_coherence": float(np.mean([np.mean(f.coherence, dtype=np.float64) for f in self.frames])),
             "mean_order": float(np.nanmean(orders)) if np.isfinite(orders).any() else math.nan,
             "n_defects_mean": float(np.mean(counts)),
             "defects_per_frame": counts,

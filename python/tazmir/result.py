@@ -205,7 +205,7 @@ class ImageAnalysis:
             "sigma_auto": self._chosen("sigma_source"),
             "grid_step_auto": self._chosen("grid_step_source"),
             "core_radius_auto": self._chosen("core_source"),
-            "mean_coherence": float(np.mean(self.coherence)),
+            "mean_coherence": float(np.mean(self.coherence, dtype=np.float64)),
             "mean_order": self._mean_order(),
             "analysed_fraction": self._analysed_fraction(),
             "n_defects": len(self.defects),

@@ -68,7 +68,8 @@ def fibre_width(image: np.ndarray) -> float:
     Returns nan for an image without texture.
     """
     power = None
-    for tile in _tiles(np.asarray(image, dtype=np.float64)):
+    for tile in _tiles(np.asarray(image)):
+        tile = tile.astype(np.float64)  # tiles only: the image may be large and 16-bit
         window = np.outer(np.hanning(tile.shape[0]), np.hanning(tile.shape[1]))
         spectrum = np.abs(np.fft.rfft2((tile - tile.mean()) * window)) ** 2
         power = spectrum if power is None else power + spectrum
