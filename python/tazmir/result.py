@@ -79,6 +79,9 @@ def _frame(rows: list[dict[str, Any]], columns: tuple[str, ...]) -> Any:
 class ImageAnalysis:
     """Everything ``analyze_image`` measured on one image.
 
+    ``theta`` and ``coherence`` are the structure tensor's pixel maps as float32 (for display
+    and export; the analysis itself ran on the core's float64 values).
+
     ``correlation`` is G_k(r) of the valid grid points in µm with its fitted decay length
     (`tazmir.correlation.Correlation`), ``energy`` the Frank splay and bend over the analysed
     area ``analysed_area_um2`` with the defect cores left out (`tazmir.energy.FrankDensities`).
