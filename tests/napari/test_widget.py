@@ -59,10 +59,11 @@ def test_sample_gives_planted_defects_and_reruns_replace_layers(dock, analyse, t
     [
         ("sigma", "fast", "sigma must be 'auto' or a number, got 'fast'"),
         ("sigma", "-1", "sigma must be a non-negative number, got '-1'"),
+        ("core_radius", "wide", "core radius must be 'auto' or a number, got 'wide'"),
         ("grid_step", "2.5", "grid step must be 'auto' or a whole number, got '2.5'"),
         ("grid_step", "0", "grid step must be at least 1, got '0'"),
     ],
-    ids=["sigma-word", "sigma-negative", "step-fraction", "step-zero"],
+    ids=["sigma-word", "sigma-negative", "core-word", "step-fraction", "step-zero"],
 )
 def test_bad_scales_are_reported_not_run(dock, field, text, message):
     viewer, widget = dock("tissue")

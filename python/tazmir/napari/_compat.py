@@ -43,14 +43,9 @@ def _accepts(function: Callable[..., Any], name: str) -> bool:
     return name in inspect.signature(function).parameters
 
 
-def _scales(sigma: Optional[float], grid_step: Optional[int]) -> dict[str, Any]:
+def _scales(**scales: Optional[float]) -> dict[str, Any]:
     """Scale keywords: a None scale keeps the analysis's own default (its automatic choice)."""
-    keywords: dict[str, Any] = {}
-    if sigma is not None:
-        keywords["sigma"] = sigma
-    if grid_step is not None:
-        keywords["grid_step"] = grid_step
-    return keywords
+    return {name: value for name, value in scales.items() if value is not None}
 
 
 def analyze(
@@ -58,6 +53,7 @@ def analyze(
     *,
     pixel_size_um: float,
     sigma: Optional[float] = None,
+    core_radius: Optional[float] = None,
     grid_step: Optional[int] = None,
     mask: Optional[np.ndarray] = None,
     nuclei: Optional[np.ndarray] = None,
@@ -72,7 +68,10 @@ def analyze(
     """
     import tazmir
 
-    keywords: dict[str, Any] = {"pixel_size_um": pixel_size_um, **_scales(sigma, grid_step)}
+    keywords: dict[str, Any] = {
+        "pixel_size_um": pixel_size_um,
+        **_scales(sigma=sigma, core_radius=core_radius, grid_step=grid_step),
+    }
     if mask is not None:
         if not _accepts(_analysis.analyze_image, "mask"):
             raise ValueError("this version of tazmir cannot use a mask layer")

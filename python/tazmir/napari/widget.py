@@ -100,6 +100,7 @@ class AnalysisWidget(Container):
                                        value=1.0)
         self.pixel_size.native.setDecimals(4)
         self.sigma = LineEdit(label="sigma (px)", value="auto")
+        self.core_radius = LineEdit(label="core radius (px)", value="auto")
         self.grid_step = LineEdit(label="grid step (px)", value="auto")
         self.mask = ComboBox(label="mask", choices=self._label_choices, nullable=True)
         self.nuclei = ComboBox(label="nuclei", choices=self._label_choices, nullable=True)
@@ -112,7 +113,8 @@ class AnalysisWidget(Container):
         self.overwrite = CheckBox(text="overwrite an earlier export")
         self.export_button = PushButton(text="Export", enabled=False)
         self.extend([
-            self.image_layer, self.channel, self.pixel_size, self.sigma, self.grid_step,
+            self.image_layer, self.channel, self.pixel_size, self.sigma, self.core_radius,
+            self.grid_step,
             self.mask, self.nuclei, self.cells, self.current_frame_only, self.run_button,
             self.progress, self.status, self.export_folder, self.overwrite, self.export_button,
         ])
@@ -200,6 +202,7 @@ class AnalysisWidget(Container):
         channel = self.channel.value if self.channel.visible else None
         try:
             sigma = parse_scale(self.sigma.value, "sigma", integer=False)
+            core_radius = parse_scale(self.core_radius.value, "core radius", integer=False)
             grid_step = parse_scale(self.grid_step.value, "grid step", integer=True)
             data = _pixels(layer, channel)
         except ValueError as exc:
@@ -216,6 +219,7 @@ class AnalysisWidget(Container):
         keywords = {
             "pixel_size_um": float(self.pixel_size.value),
             "sigma": sigma,
+            "core_radius": core_radius,
             "grid_step": None if grid_step is None else int(grid_step),
             "mask": None if mask is None else mask != 0,
             "nuclei": self._label_data(self.nuclei, frame),
