@@ -20,6 +20,8 @@ from typing import Optional
 import numpy as np
 import numpy.typing as npt
 
+from . import _kernels
+
 __all__ = ["AnisotropyFit", "defect_anisotropy", "profile_table", "splay_bend_profile"]
 
 # The equation degenerates as |ε| → 1 (one of the constants vanishes).
@@ -192,21 +194,22 @@ def ring_profile(
     """Director per angular sector of the annulus r_in ≤ r < r_out around (row, col): the
     weighted mean nematic tensor of its pixels. Returns (sector centres φ, θ, the length of
     the summed tensor, which weighs the sector in a fit)."""
-    rows, cols = theta.shape
-    r0, r1 = max(0, int(row - r_out)), min(rows, int(row + r_out) + 2)
-    c0, c1 = max(0, int(col - r_out)), min(cols, int(col + r_out) + 2)
-    y, x = np.mgrid[r0:r1, c0:c1]
-    dy, dx = y - row, x - col
-    r = np.hypot(dx, dy)
-    inside = (r >= r_in) & (r < r_out)
-    phi = np.mod(np.arctan2(dy[inside], dx[inside]), 2 * math.pi)
-    sector = np.minimum((phi / (2 * math.pi) * n_sectors).astype(np.int64), n_sectors - 1)
-    t = theta[r0:r1, c0:c1][inside]
-    w = weight[r0:r1, c0:c1][inside]
-    q1 = np.bincount(sector, w * np.cos(2 * t), minlength=n_sectors)
-    q2 = np.bincount(sector, w * np.sin(2 * t), minlength=n_sectors)
+    return ring_profiles(theta, weight, row, col, np.array([r_in, r_out]), n_sectors)[0]
+
+
+def ring_profiles(
+    theta: np.ndarray, weight: np.ndarray, row: float, col: float, edges: np.ndarray,
+    n_sectors: int = N_SECTORS,
+) -> list[tuple[np.ndarray, np.ndarray, np.ndarray]]:
+    """`ring_profile` of every ring between consecutive ``edges``, from one pass over the
+    pixels of the outermost ring's bounding box (a compiled kernel: no box-sized arrays)."""
+    sums = _kernels.annulus_sectors(
+        np.ascontiguousarray(theta, dtype=np.float64),
+        np.ascontiguousarray(weight, dtype=np.float64), float(row), float(col),
+        np.ascontiguousarray(edges, dtype=np.float64), int(n_sectors))
     centres = (np.arange(n_sectors) + 0.5) * (2 * math.pi / n_sectors)
-    return centres, 0.5 * np.arctan2(q2, q1), np.hypot(q1, q2)
+    return [(centres, 0.5 * np.arctan2(q[:, 1], q[:, 0]), np.hypot(q[:, 0], q[:, 1]))
+            for q in sums]
 
 
 def _annulus(theta: np.ndarray, weight: np.ndarray, row: float, col: float, r_in: float,
@@ -313,8 +316,7 @@ def _ring_estimates(angles: np.ndarray, w: np.ndarray, row: float, col: float, t
                     edges: np.ndarray) -> np.ndarray:
     """ε on each ring between consecutive ``edges`` around (row, col), axis fixed."""
     estimates = []
-    for r_in, r_out in zip(edges[:-1], edges[1:]):
-        phi, measured, sector_weight = ring_profile(angles, w, row, col, r_in, r_out)
+    for phi, measured, sector_weight in ring_profiles(angles, w, row, col, edges):
         if np.count_nonzero(sector_weight) < N_SECTORS // 2:
             continue  # mostly outside the image or the analysed region
         estimates.append(_best_epsilon(*_table_costs(phi, measured, sector_weight, turn)))

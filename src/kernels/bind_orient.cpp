@@ -1,4 +1,5 @@
-// Kernel bindings of the orientation field: coarse-graining the nematic tensor.
+// Kernel bindings of the orientation field: coarse-graining the nematic tensor, and its
+// sums by ring and sector around a defect.
 #define PY_ARRAY_UNIQUE_SYMBOL tazmir_kernels_ARRAY_API
 #define NO_IMPORT_ARRAY
 #define NPY_NO_DEPRECATED_API NPY_1_7_API_VERSION
@@ -9,8 +10,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <vector>
 
+#include "orient/annulus_sectors.hpp"
 #include "orient/gaussian.hpp"
 #include "orient/nematic_blocks.hpp"
 
@@ -113,6 +116,58 @@ PyObject* gaussian_blur_stack(PyObject*, PyObject* const* args, Py_ssize_t nargs
                       target + (first + i) * plane);
           }
         }
+      })) {
+    return out.release();
+  }
+  return nullptr;
+}
+
+}  // namespace tazmir::kernels
+
+namespace tazmir::kernels {
+
+PyObject* annulus_sectors(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
+  if (nargs != 6) {
+    PyErr_SetString(PyExc_TypeError, "annulus_sectors takes 6 arguments");
+    return nullptr;
+  }
+  PyObject* theta = require_array(args[0], NPY_DOUBLE, 2, "theta");
+  PyObject* weight = theta ? require_array(args[1], NPY_DOUBLE, 2, "weight") : nullptr;
+  PyObject* edges = weight ? require_array(args[4], NPY_DOUBLE, 1, "edges") : nullptr;
+  if (edges == nullptr) return nullptr;
+  const npy_intp rows = dim(theta, 0);
+  const npy_intp cols = dim(theta, 1);
+  if (dim(weight, 0) != rows || dim(weight, 1) != cols) {
+    PyErr_SetString(PyExc_ValueError, "theta and weight must have one shape");
+    return nullptr;
+  }
+  const double row = PyFloat_AsDouble(args[2]);
+  if (row == -1.0 && PyErr_Occurred()) return nullptr;
+  const double col = PyFloat_AsDouble(args[3]);
+  if (col == -1.0 && PyErr_Occurred()) return nullptr;
+  const long long sectors = PyLong_AsLongLong(args[5]);
+  if (sectors == -1 && PyErr_Occurred()) return nullptr;
+  const npy_intp n_edges = dim(edges, 0);
+  const double* edge = doubles(edges);
+  bool increasing = n_edges >= 2 && edge[0] >= 0.0 && std::isfinite(edge[n_edges - 1]);
+  for (npy_intp i = 1; increasing && i < n_edges; ++i) increasing = edge[i] > edge[i - 1];
+  if (!increasing || !std::isfinite(row) || !std::isfinite(col) || sectors < 1 ||
+      sectors > 1000000) {
+    PyErr_SetString(PyExc_ValueError,
+                    "annulus_sectors needs a finite centre, at least two increasing finite "
+                    "non-negative edges and 1 to 1e6 sectors");
+    return nullptr;
+  }
+  npy_intp shape[3] = {n_edges - 1, static_cast<npy_intp>(sectors), 2};
+  py::Ref out = py::Ref::steal(PyArray_ZEROS(3, shape, NPY_DOUBLE, 0));
+  if (!out) return nullptr;
+  auto* target =
+      static_cast<double*>(PyArray_DATA(reinterpret_cast<PyArrayObject*>(out.get())));
+  if (run_released([&] {
+        orient::annulus_sectors(doubles(theta), doubles(weight), static_cast<std::size_t>(rows),
+                                static_cast<std::size_t>(cols), row, col, edge,
+                                static_cast<std::size_t>(n_edges),
+                                static_cast<std::size_t>(sectors), target);
       })) {
     return out.release();
   }

@@ -39,3 +39,9 @@ namespace tazmir::kernels {
 PyObject* gaussian_blur_stack(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 }  // namespace tazmir::kernels
+
+namespace tazmir::kernels {
+
+PyObject* annulus_sectors(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+
+}  // namespace tazmir::kernels

@@ -37,6 +37,12 @@ PyMethodDef methods[] = {
      "gaussian_blur_stack(stack, sigma)\n--\n\n"
      "Gaussian smoothing of each image of a C-contiguous (n, rows, cols) float64 stack,\n"
      "truncated at four standard deviations, zero beyond the border."},
+    {"annulus_sectors", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+                            annulus_sectors)),
+     METH_FASTCALL,
+     "annulus_sectors(theta, weight, row, col, edges, sectors)\n--\n\n"
+     "Sums of (w cos 2theta, w sin 2theta) per ring edges[i] <= r < edges[i+1] around\n"
+     "(row, col) and per angular sector: an (n_rings, sectors, 2) float64 array."},
     {nullptr, nullptr, 0, nullptr},
 };
 
