@@ -29,14 +29,23 @@ def _positive_float(text: str) -> float:
     return value
 
 
-def _positive_int(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not an integer: {text!r}") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1, got {text!r}")
-    return value
+def _whole_number(minimum: int, wording: str) -> Callable[[str], int]:
+    """A parser of whole numbers not below ``minimum`` (``wording`` says so when it is)."""
+
+    def parse(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(f"not an integer: {text!r}") from None
+        if value < minimum:
+            raise argparse.ArgumentTypeError(f"{wording}, got {text!r}")
+        return value
+
+    return parse
+
+
+_positive_int = _whole_number(1, "must be at least 1")
+_index = _whole_number(0, "must be 0 or more")
 
 
 def _auto(parse: Callable[[str], Any]) -> Callable[[str], Any]:
@@ -47,16 +56,6 @@ def _auto(parse: Callable[[str], Any]) -> Callable[[str], Any]:
 
     read.__name__ = parse.__name__
     return read
-
-
-def _index(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not an integer: {text!r}") from None
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"must be 0 or more, got {text!r}")
-    return value
 
 
 def _add_analysis_options(parser: argparse.ArgumentParser) -> None:
