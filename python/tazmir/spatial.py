@@ -80,12 +80,9 @@ def _as_window(window: npt.ArrayLike) -> tuple[float, float, float, float]:
     return x0, y0, x1, y1
 
 
-def pairs_within(points: np.ndarray, r_max: float, origin: tuple[float, float] = (0.0, 0.0)):
-    """Yield chunks (i, j, dx, dy) of the unordered pairs i < j (indices into ``points``
-    after `canonical_order`) whose distance is at most ``r_max``; dx = x_j − x_i."""
-    n = len(points)
-    if n < 2:
-        return
+def _cells(points: np.ndarray, r_max: float, origin: tuple[float, float]):
+    """Coordinates from ``origin``, and the column, row and row-major index of each point's
+    cell of side ``r_max`` (with the number of cell columns and rows)."""
     x = points[:, 0] - origin[0]
     y = points[:, 1] - origin[1]
     cx = np.floor(x / r_max).astype(np.int64)
@@ -94,7 +91,16 @@ def pairs_within(points: np.ndarray, r_max: float, origin: tuple[float, float] =
     cy -= cy.min()
     ncx = int(cx.max()) + 1
     ncy = int(cy.max()) + 1
-    cell = cy * ncx + cx
+    return x, y, cx, cy, ncx, ncy, cy * ncx + cx
+
+
+def pairs_within(points: np.ndarray, r_max: float, origin: tuple[float, float] = (0.0, 0.0)):
+    """Yield chunks (i, j, dx, dy) of the unordered pairs i < j (indices into ``points``
+    after `canonical_order`) whose distance is at most ``r_max``; dx = x_j − x_i."""
+    n = len(points)
+    if n < 2:
+        return
+    x, y, cx, cy, ncx, ncy, cell = _cells(points, r_max, origin)
     # Points are sorted by cell already (see `canonical_order`): cell c holds start[c]:end[c].
     start = np.searchsorted(cell, np.arange(ncx * ncy), side="left")
     end = np.searchsorted(cell, np.arange(ncx * ncy), side="right")
@@ -132,13 +138,7 @@ def pairs_within(points: np.ndarray, r_max: float, origin: tuple[float, float] =
 
 def canonical_order(points: np.ndarray, r_max: float, origin: tuple[float, float]) -> np.ndarray:
     """Points sorted by their cell of side ``r_max`` (row-major), then by x, then by y."""
-    x = points[:, 0] - origin[0]
-    y = points[:, 1] - origin[1]
-    cx = np.floor(x / r_max).astype(np.int64)
-    cy = np.floor(y / r_max).astype(np.int64)
-    cx -= cx.min()
-    cy -= cy.min()
-    cell = cy * (int(cx.max()) + 1) + cx
+    cell = _cells(points, r_max, origin)[-1]
     return points[np.lexsort((points[:, 1], points[:, 0], cell))]
 
 
