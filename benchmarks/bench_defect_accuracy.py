@@ -24,7 +24,7 @@ import numpy as np
 import _native
 import tazmir
 from tazmir.defects import find_defects, smooth_blocks, valid_region
-from tazmir.grid import block_director, grid_to_pixels
+from tazmir.grid import grid_to_pixels
 from tazmir.scales import choose_scales
 from tazmir.synthetic import fibrous_texture, synthetic_tissue
 
@@ -39,12 +39,22 @@ class Found:
         self.row_px, self.col_px, self.charge, self.angle_rad = row, col, charge, math.nan
 
 
-def previous_pipeline(image: np.ndarray) -> list[Found]:
+def previous_pipeline(image: np.ndarray, step: int = 8) -> list[Found]:
+    """Coherence-weighted nematic tensor averaged over 8 px blocks, every plaquette's
+    winding counted: no smoothing, no region, no pair removal."""
     field = _native.compute_structure_tensor(image, 2.0)
-    grid = block_director(field["theta"], field["coherence"], 8)
-    rows, cols = grid.shape
-    hits = _native.detect_defects(grid.director.ravel(), rows, cols, 2, 0.5 * math.pi)
-    return [Found(*grid_to_pixels(h["position"], 8), h["charge"]) for h in hits]
+    rows, cols = image.shape[0] // step, image.shape[1] // step
+
+    def blocks(values: np.ndarray) -> np.ndarray:
+        cut = values[: rows * step, : cols * step]
+        return cut.reshape(rows, step, cols, step).mean(axis=(1, 3))
+
+    doubled, weight = 2.0 * field["theta"], field["coherence"]
+    director = np.mod(0.5 * np.arctan2(blocks(weight * np.sin(doubled)),
+                                       blocks(weight * np.cos(doubled))), math.pi)
+    hits = _native.detect_defects(np.ascontiguousarray(director).ravel(), rows, cols, 2,
+                                  0.5 * math.pi)
+    return [Found(*grid_to_pixels(h["position"], step), h["charge"]) for h in hits]
 
 
 def scores(found, planted) -> tuple[float, float, float, float]:
@@ -78,7 +88,8 @@ def empty_quarter(size: int) -> None:
     rng = np.random.default_rng(0)
     for label, make in (
         ("tissue", lambda: synthetic_tissue(size, n_outlined=0, seed=1).image),
-        ("fibres", lambda: fibrous_texture(size, n_defects=20, seed=1).image),
+        ("fibres", lambda: fibrous_texture(size, n_defects=int(0.08 * (size / 32) ** 2),
+                                           seed=1).image),
     ):
         image = make()
         half = size // 2

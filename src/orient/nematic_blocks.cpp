@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
+#include "core/cpu.hpp"
 #include "core/pool.hpp"
 
 namespace tazmir::orient {
@@ -16,9 +19,12 @@ namespace {
 constexpr double kPiOver2Hi = 1.5707963267341256e+00;
 constexpr double kPiOver2Lo = 6.0771005065061922e-11;
 constexpr double kTwoOverPi = 0.63661977236758134308;
-// Largest |2 theta| the two-part reduction serves (its quadrant count fits an int).
+// Largest |2 theta| the fast reduction serves; beyond it (and for NaN) the library's exact
+// functions take over.
 constexpr double kReducible = 1e9;
-constexpr double kRoundingShift = 6755399441055744.0;  // 1.5 * 2^52
+// Adding and removing 1.5 * 2^52 rounds to the nearest integer (exact below 2^51 in IEEE
+// arithmetic, which the build keeps), and leaves that integer in the low mantissa bits.
+constexpr double kRoundingShift = 6755399441055744.0;
 
 // Taylor series on [-pi/4, pi/4]: the first omitted terms are below 2e-16 relative.
 inline double sin_poly(double r) {
@@ -33,29 +39,58 @@ inline double cos_poly(double r) {
       -1.0 / 3628800 + r2 * (1.0 / 479001600.0 + r2 * (-1.0 / 87178291200.0)))))));
 }
 
-}  // namespace
-
-namespace {
-
-// Accurate for |2 theta| < 1e9 only; beyond (and for NaN) the angle is clamped into range.
-// Arithmetic selects (multiplying by exact 0, 1 and -1) keep the loop free of branches, so a
-// row of angles vectorises.
+// cos 2 theta and sin 2 theta for |2 theta| < kReducible (garbage, but no undefined
+// behaviour, beyond). Branch-free, with the quadrant read from the rounded count's bits, so
+// that a row of angles vectorises.
 inline void reduced_cos_sin_doubled(double theta, double& cos2, double& sin2) {
-  const double x = std::fmax(std::fmin(2.0 * theta, kReducible), -kReducible);
-  // Round to the nearest quadrant count by adding and removing 1.5 * 2^52 (exact for
-  // |values| < 2^51 in IEEE arithmetic, which the build keeps).
-  const double n = (x * kTwoOverPi + kRoundingShift) - kRoundingShift;
+  const double x = 2.0 * theta;
+  const double shifted = x * kTwoOverPi + kRoundingShift;
+  const double n = shifted - kRoundingShift;
+  std::uint64_t quadrant = 0;
+  std::memcpy(&quadrant, &shifted, sizeof quadrant);
   const double r = (x - n * kPiOver2Hi) - n * kPiOver2Lo;
   const double s = sin_poly(r);
   const double c = cos_poly(r);
   // Quadrant q turns (c, s) by q quarter turns: (c, s), (-s, c), (-c, -s), (s, -c).
-  const int q = static_cast<int>(n);
-  const double odd = static_cast<double>(q & 1);
-  const double even = 1.0 - odd;
-  const double along = odd * s + even * c;
-  const double across = odd * c + even * s;
-  cos2 = (1.0 - static_cast<double>((q + 1) & 2)) * along;  // negative in quadrants 1, 2
-  sin2 = (1.0 - static_cast<double>(q & 2)) * across;        // negative in quadrants 2, 3
+  const bool odd = (quadrant & 1) != 0;
+  const double along = odd ? s : c;
+  const double across = odd ? c : s;
+  cos2 = (((quadrant + 1) & 2) != 0) ? -along : along;  // quadrants 1 and 2
+  sin2 = ((quadrant & 2) != 0) ? -across : across;       // quadrants 2 and 3
+}
+
+// One row of pixels: (w cos 2 theta, w sin 2 theta) for weights w. The same source serves
+// every instruction set, so each gives the same bits.
+inline void doubled_terms(const double* __restrict theta, const double* __restrict weight,
+                          double* __restrict wcos, double* __restrict wsin, std::size_t n) {
+  for (std::size_t c = 0; c < n; ++c) {
+    double cos2 = 0.0;
+    double sin2 = 0.0;
+    reduced_cos_sin_doubled(theta[c], cos2, sin2);
+    wcos[c] = weight[c] * cos2;
+    wsin[c] = weight[c] * sin2;
+  }
+}
+
+void doubled_terms_portable(const double* theta, const double* weight, double* wcos,
+                            double* wsin, std::size_t n) {
+  doubled_terms(theta, weight, wcos, wsin, n);
+}
+
+#if TAZMIR_X86
+TAZMIR_AVX2 void doubled_terms_avx2(const double* theta, const double* weight, double* wcos,
+                                    double* wsin, std::size_t n) {
+  doubled_terms(theta, weight, wcos, wsin, n);
+}
+#endif
+
+using DoubledTerms = void (*)(const double*, const double*, double*, double*, std::size_t);
+
+DoubledTerms pick_doubled_terms() {
+#if TAZMIR_X86
+  if (cpu_has_avx2()) return doubled_terms_avx2;
+#endif
+  return doubled_terms_portable;
 }
 
 }  // namespace
@@ -77,41 +112,33 @@ void nematic_block_means(const NematicFieldView& field, std::size_t step, double
   const std::size_t block_cols = field.cols / step;
   if (block_rows == 0 || block_cols == 0) return;
   const double scale = 1.0 / static_cast<double>(step * step);
+  static const DoubledTerms row_terms = pick_doubled_terms();
   parallel_for(0, block_rows, 1, [&](std::size_t lo, std::size_t hi) {
     const std::size_t used = block_cols * step;
     std::vector<double> sums(block_cols * 4);
     std::vector<double> terms(used * 4);  // per pixel of one row: w cos, w sin, w, inside
+    double* wcos = terms.data();
+    double* wsin = wcos + used;
+    double* weight = wsin + used;
+    double* inside = weight + used;
     for (std::size_t br = lo; br < hi; ++br) {
       std::fill(sums.begin(), sums.end(), 0.0);
       for (std::size_t r = br * step; r < (br + 1) * step; ++r) {
         const double* theta = field.theta + r * field.cols;
-        const double* weight = field.weight + r * field.cols;
+        const double* coherence = field.weight + r * field.cols;
         const std::uint8_t* mask = field.mask ? field.mask + r * field.cols : nullptr;
-        double* inside = terms.data() + 3 * used;
         for (std::size_t c = 0; c < used; ++c) {
           inside[c] = (mask == nullptr) ? 1.0 : static_cast<double>(mask[c] != 0);
+          weight[c] = coherence[c] * inside[c];
         }
+        row_terms(theta, weight, wcos, wsin, used);
         for (std::size_t c = 0; c < used; ++c) {
-          const double w = weight[c] * inside[c];
-          double cos2 = 0.0;
-          double sin2 = 0.0;
-          reduced_cos_sin_doubled(theta[c], cos2, sin2);
-          terms[c] = w * cos2;
-          terms[used + c] = w * sin2;
-          terms[2 * used + c] = w;
-        }
-        bool unreduced = false;
-        for (std::size_t c = 0; c < used; ++c) {
-          unreduced |= !(std::fabs(2.0 * theta[c]) < kReducible);
-        }
-        for (std::size_t c = 0; unreduced && c < used; ++c) {
           if (std::fabs(2.0 * theta[c]) < kReducible) continue;
-          const double w = terms[2 * used + c];
           double cos2 = 0.0;
           double sin2 = 0.0;
           cos_sin_doubled(theta[c], cos2, sin2);
-          terms[c] = w * cos2;
-          terms[used + c] = w * sin2;
+          wcos[c] = weight[c] * cos2;
+          wsin[c] = weight[c] * sin2;
         }
         // Each block adds its pixels row by row, left to right: a fixed order.
         for (std::size_t bc = 0; bc < block_cols; ++bc) {
