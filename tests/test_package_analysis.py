@@ -188,6 +188,8 @@ def test_flat_image_gives_an_orderless_grid():
          "nuclear_mask has shape (5, 5), the image (16, 16)"),
         ({"nuclear_mask": np.zeros((16, 16))}, TypeError,
          "nuclear_mask must hold integer labels, got dtype float64"),
+        ({"nuclear_mask": np.full((16, 16), -2, np.int32)}, ValueError,
+         "nuclear_mask labels must be non-negative 32-bit integers"),
         ({"contours": [np.zeros((2, 2))]}, ValueError,
          "contour 0 must be an N x 2 array of at least 3 (x, y) points, got shape (2, 2)"),
         ({"contours": [[[0, 0], [1, 0], [0, 1]], [[0, 0], [1, 1], [2, 2]]]}, ValueError,
@@ -197,7 +199,7 @@ def test_flat_image_gives_an_orderless_grid():
     ],
     ids=["1d", "complex", "nan", "zero-pixel", "inf-pixel", "negative-sigma", "zero-step",
          "zero-k", "odd-k", "too-small", "step-too-big", "sigma-word", "zero-core",
-             "region-shape", "mask-shape", "mask-float", "short-contour", "collinear",
+             "region-shape", "mask-shape", "mask-float", "mask-negative", "short-contour", "collinear",
          "nan-contour"],
 )
 def test_bad_input_is_refused_with_a_clear_message(kwargs, error, message):

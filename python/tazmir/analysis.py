@@ -90,18 +90,6 @@ def _scale(name: str, value: Any, *, integer: bool = False, allow_zero: bool = F
     return _positive(name, value, allow_zero=allow_zero)
 
 
-def _as_mask(mask: npt.ArrayLike, shape: tuple[int, ...]) -> np.ndarray:
-    array = np.asarray(mask)
-    if array.shape != shape:
-        raise ValueError(f"nuclear_mask has shape {array.shape}, the image {shape}")
-    if array.dtype.kind not in "iu":
-        raise TypeError(f"nuclear_mask must hold integer labels, got dtype {array.dtype}")
-    info = np.iinfo(np.int32)
-    if array.size and (array.min() < info.min or array.max() > info.max):
-        raise ValueError("nuclear_mask labels must fit in 32-bit signed integers")
-    return np.asarray(array, dtype=np.int32)
-
-
 def _as_contours(contours: Sequence[npt.ArrayLike]) -> list[np.ndarray]:
     arrays = []
     for index, contour in enumerate(contours):
@@ -297,7 +285,10 @@ def analyze_image(
     region = None if mask is None else _as_region(mask, pixels.shape)
     if nuclei is not None:
         nuclear_mask = labels.as_labels(nuclei, pixels.shape, "nuclei")
-    nucleus_labels = None if nuclear_mask is None else _as_mask(nuclear_mask, pixels.shape)
+    nucleus_labels = (
+        None if nuclear_mask is None
+        else labels.as_labels(nuclear_mask, pixels.shape, "nuclear_mask")
+    )
     outlines = None if contours is None else _as_contours(contours)
     cell_labels = None if cells is None else labels.as_labels(cells, pixels.shape, "cells")
 
