@@ -32,10 +32,7 @@ npy_intp dim(PyObject* array, int axis) {
 }  // namespace
 
 PyObject* nematic_block_means(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 4) {
-    PyErr_SetString(PyExc_TypeError, "nematic_block_means takes 4 arguments");
-    return nullptr;
-  }
+  if (!takes(nargs, 4, "nematic_block_means")) return nullptr;
   PyObject* theta = require_array(args[0], NPY_DOUBLE, 2, "theta");
   PyObject* weight = theta ? require_array(args[1], NPY_DOUBLE, 2, "weight") : nullptr;
   if (weight == nullptr) return nullptr;
@@ -78,10 +75,7 @@ PyObject* nematic_block_means(PyObject*, PyObject* const* args, Py_ssize_t nargs
 }
 
 PyObject* gaussian_blur_stack(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 2) {
-    PyErr_SetString(PyExc_TypeError, "gaussian_blur_stack takes 2 arguments");
-    return nullptr;
-  }
+  if (!takes(nargs, 2, "gaussian_blur_stack")) return nullptr;
   PyObject* stack = require_array(args[0], NPY_DOUBLE, 3, "stack");
   if (stack == nullptr) return nullptr;
   const double sigma = PyFloat_AsDouble(args[1]);
@@ -127,10 +121,7 @@ PyObject* gaussian_blur_stack(PyObject*, PyObject* const* args, Py_ssize_t nargs
 namespace tazmir::kernels {
 
 PyObject* annulus_sectors(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
-  if (nargs != 6) {
-    PyErr_SetString(PyExc_TypeError, "annulus_sectors takes 6 arguments");
-    return nullptr;
-  }
+  if (!takes(nargs, 6, "annulus_sectors")) return nullptr;
   PyObject* theta = require_array(args[0], NPY_DOUBLE, 2, "theta");
   PyObject* weight = theta ? require_array(args[1], NPY_DOUBLE, 2, "weight") : nullptr;
   PyObject* edges = weight ? require_array(args[4], NPY_DOUBLE, 1, "edges") : nullptr;

@@ -11,6 +11,13 @@ namespace tazmir::kernels {
 /// TypeError/ValueError naming `what` (the Python wrapper converts; this only guards).
 PyObject* require_array(PyObject* object, int type_num, int ndim, const char* what);
 
+/// Whether a kernel got its `expected` number of arguments; a TypeError naming it if not.
+inline bool takes(Py_ssize_t nargs, Py_ssize_t expected, const char* name) {
+  if (nargs == expected) return true;
+  PyErr_Format(PyExc_TypeError, "%s takes %zd arguments", name, expected);
+  return false;
+}
+
 /// Runs `body` without the interpreter lock (it must not touch Python objects). Returns false
 /// with MemoryError or RuntimeError set when it threw.
 template <class F>
