@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import io
 import math
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field as _field
 from typing import Any, Optional
 
 import numpy as np
@@ -77,8 +77,8 @@ class Plot:
     yticks: np.ndarray
     legend: list[LegendEntry]
     # Full-height lines (x, colour, style) and full-width lines (y, colour, style).
-    vlines: list[tuple[float, str, str]] = field(default_factory=list)
-    hlines: list[tuple[float, str, str]] = field(default_factory=list)
+    vlines: list[tuple[float, str, str]] = _field(default_factory=list)
+    hlines: list[tuple[float, str, str]] = _field(default_factory=list)
     legend_corner: str = "upper right"
 
 
@@ -107,7 +107,7 @@ class FieldLayer:
     title: str
     xticks: np.ndarray
     yticks: np.ndarray
-    tracks: list[tuple[str, np.ndarray]] = field(default_factory=list)
+    tracks: list[tuple[str, np.ndarray]] = _field(default_factory=list)
     xlabel: str = "column (px)"
     ylabel: str = "row (px)"
     colourbar_label: str = "coherence"

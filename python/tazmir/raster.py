@@ -162,7 +162,7 @@ class _Canvas:
                 _marker(self.draw, x + sample / 2, y, entry.marker, entry.colour,
                         hollow=entry.hollow, radius=6 * _S if entry.hollow else 3 * _S)
             self.text((x + (sample + 4 * _S if has_sample else 0), y), entry.label, _TICK,
-                      anchor="lm", fill=DARK if entry.line or entry.marker else "#000000")
+                      anchor="lm")
 
 
 def _marker(draw: ImageDraw.ImageDraw, x: float, y: float, kind: str, colour: str,
