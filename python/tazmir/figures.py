@@ -41,14 +41,14 @@ MINUS = "\N{MINUS SIGN}"
 @dataclass(frozen=True)
 class Series:
     """A curve of a plot: ``line`` "-" (solid), "--" (dashed) or None, ``marker`` "o", "^",
-    "." or None; shown in the legend when ``label`` is given."""
+    "." or None (``hollow``: drawn as outlines)."""
 
     x: np.ndarray
     y: np.ndarray
     colour: str
     line: Optional[str] = None
     marker: Optional[str] = None
-    label: Optional[str] = None
+    hollow: bool = False
 
 
 @dataclass(frozen=True)
@@ -276,7 +276,7 @@ def _correlation_plot(result: ImageAnalysis) -> Plot:
     filled = np.isfinite(corr.g) & np.isfinite(corr.r_um)
     r, g = np.asarray(corr.r_um[filled], float), np.asarray(corr.g[filled], float)
     name = f"G{_subscript(result.k)}(r)"
-    series = [Series(r, g, DARK, marker="o", label=name)]
+    series = [Series(r, g, DARK, marker="o")]
     legend = [LegendEntry(name, DARK, marker="o")]
     xi = corr.length_um
     right = float(r.max()) if r.size else 0.0
@@ -347,11 +347,14 @@ def movie_content(result: Any, image: Optional[np.ndarray] = None) -> FigureCont
     xlim = (-0.5, max(0.5, last + 0.5))
     plot = Plot(
         title="Defects per frame", xlabel="frame", ylabel="defects",
+        # Equal counts are the rule (charges pair up): the -1/2 curve is dashed with open
+        # markers so that the +1/2 curve shows beneath it.
         series=[Series(frames, plus, RED, line="-", marker="o"),
-                Series(frames, minus, BLUE, line="-", marker="^")],
+                Series(frames, minus, BLUE, line="--", marker="^", hollow=True)],
         xlim=xlim, ylim=(0.0, top),
         xticks=_whole(nice_ticks(0.0, float(last), 6)), yticks=_whole(nice_ticks(0.0, top, 6)),
-        legend=[LegendEntry("+1/2", RED, "-", "o"), LegendEntry(f"{MINUS}1/2", BLUE, "-", "^")],
+        legend=[LegendEntry("+1/2", RED, "-", "o"),
+                LegendEntry(f"{MINUS}1/2", BLUE, "--", "^", hollow=True)],
     )
     summary = result.summary()
     speed = summary["mean_speed_um_per_frame"]
@@ -454,7 +457,8 @@ def _mpl_field(ax: Any, fig: Any, layer: FieldLayer) -> None:
 def _mpl_plot(ax: Any, plot: Plot) -> None:
     for s in plot.series:
         ax.plot(s.x, s.y, linestyle=s.line or "none", marker=s.marker or "none",
-                color=s.colour, markersize=3 if s.line else 6)
+                color=s.colour, markersize=7 if s.hollow else 3 if s.line else 6,
+                markerfacecolor="none" if s.hollow else s.colour)
     for x, colour, style in plot.vlines:
         ax.axvline(x, color=colour, linewidth=1.0, linestyle=style)
     for y, colour, style in plot.hlines:

@@ -160,16 +160,16 @@ class _Canvas:
                              2 * _S)
             if entry.marker:
                 _marker(self.draw, x + sample / 2, y, entry.marker, entry.colour,
-                        hollow=entry.hollow, radius=6 * _S if entry.hollow else 3 * _S)
+                        hollow=entry.hollow, radius=5.5 * _S if entry.hollow else 3 * _S)
             self.text((x + (sample + 4 * _S if has_sample else 0), y), entry.label, _TICK,
                       anchor="lm")
 
 
 def _marker(draw: ImageDraw.ImageDraw, x: float, y: float, kind: str, colour: str,
-            hollow: bool, radius: float) -> None:
+            hollow: bool, radius: float, width: int = round(2.5 * _S)) -> None:
     fill = None if hollow else colour
     outline = colour
-    width = round(2.5 * _S) if hollow else 1
+    width = width if hollow else 1
     if kind == "o":
         draw.ellipse((x - radius, y - radius, x + radius, y + radius), fill=fill,
                      outline=outline, width=width)
@@ -311,9 +311,10 @@ def _draw_plot(canvas: _Canvas, plot: Plot) -> None:
                     _styled_line(draw, [tuple(p) for p in run.tolist()], series.colour,
                                  series.line, round(1.6 * _S))
         if series.marker:
-            radius = (3.5 if series.line else 4.0) * _S
+            radius = (6.0 if series.hollow else 3.5 if series.line else 4.0) * _S
             for x, y in points[finite].tolist():
-                _marker(draw, x, y, series.marker, series.colour, hollow=False, radius=radius)
+                _marker(draw, x, y, series.marker, series.colour, hollow=series.hollow,
+                        radius=radius, width=round(1.5 * _S))
     canvas.image.paste(panel, (left, top))
     canvas.frame(left, top, right, bottom)
     xs = [float(v) for v in place(plot.xticks, np.full(len(plot.xticks), y0))[:, 0]]
