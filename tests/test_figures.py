@@ -9,8 +9,10 @@ import pytest
 from PIL import Image
 
 import tazmir
-from tazmir.figures import analysis_figure, nice_ticks, png_bytes, render_png, tick_label
-from tazmir.raster import HEIGHT, WIDTH, field_placement, png_encode, viridis
+from tazmir.figures import (
+    analysis_content, analysis_figure, nice_ticks, png_bytes, render_png, tick_label,
+)
+from tazmir.raster import HEIGHT, WIDTH, field_placement, plot_to_png, png_encode, viridis
 from tazmir.synthetic import PlantedDefect
 
 RED, BLUE = (0xE8, 0x41, 0x2C), (0x2C, 0x7B, 0xE8)
@@ -130,6 +132,26 @@ def test_movie_figure_draws_every_track_from_its_start():
         colour = RED if start.charge > 0 else BLUE
         distance = np.hypot(cols + 0.5 - x, rows + 0.5 - y)
         assert near(rgb, colour)[distance < 3].any()
+
+
+def test_correlation_points_and_the_1e_line_are_where_their_values_put_them(planted):
+    tissue, result = planted
+    corr = result.correlation
+    rgb = pixels(render_png(result, tissue.image))
+    plot = analysis_content(result).plot
+    dark = near(rgb, (0x33, 0x33, 0x33), 25)
+    shown = np.isfinite(corr.g)
+    assert shown.sum() > 10
+    for r, g in zip(corr.r_um[shown], corr.g[shown]):
+        x, y = plot_to_png(plot, r, g)
+        assert dark[int(y) - 1: int(y) + 2, int(x) - 1: int(x) + 2].all()
+    # G = 1/e falls between the bins around it; the dashed line crosses the plot there.
+    assert np.interp(corr.length_1e_um, corr.r_um[shown], corr.g[shown]) == pytest.approx(
+        1 / math.e, abs=0.01)
+    x, top = plot_to_png(plot, corr.length_1e_um, plot.ylim[1])
+    _, bottom = plot_to_png(plot, corr.length_1e_um, plot.ylim[0])
+    column = near(rgb, BLUE)[int(top) + 2: int(bottom) - 2, int(x) - 1: int(x) + 2].any(axis=1)
+    assert 0.4 < column.mean() < 0.9  # dashed
 
 
 def replace_correlation(result, **values):

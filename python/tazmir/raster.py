@@ -22,7 +22,8 @@ from PIL import Image, ImageDraw, ImageFont
 from .figures import BLUE, DARK, RED, FieldLayer, FigureContent, LegendEntry, Plot, tick_label
 
 __all__ = [
-    "HEIGHT", "WIDTH", "Placement", "field_placement", "png_encode", "render", "viridis",
+    "HEIGHT", "WIDTH", "Placement", "field_placement", "plot_to_png", "png_encode", "render",
+    "viridis",
 ]
 
 WIDTH, HEIGHT = 1200, 540
@@ -68,6 +69,14 @@ class Placement:
     def to_png(self, row: float, col: float) -> tuple[float, float]:
         """PNG (x, y) of an image position (row, col)."""
         return self.left + (col + 0.5) * self.x_scale, self.top + (row + 0.5) * self.y_scale
+
+
+def plot_to_png(plot: Plot, x: float, y: float) -> tuple[float, float]:
+    """PNG (x, y) of the point (x, y) of the plot panel (in its data units)."""
+    left, top, right, bottom = _PLOT_BOX
+    (x0, x1), (y0, y1) = plot.xlim, plot.ylim
+    return (left + (x - x0) * (right - left) / (x1 - x0),
+            top + (y1 - y) * (bottom - top) / (y1 - y0))
 
 
 def _panel(shape: tuple[int, int]) -> tuple[int, int, int, int]:
