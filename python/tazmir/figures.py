@@ -19,8 +19,9 @@ import numpy as np
 from .result import ImageAnalysis
 
 __all__ = [
-    "FieldLayer", "FigureContent", "Plot", "Series", "analysis_content", "analysis_figure",
-    "movie_content", "movie_figure", "nice_ticks", "png_bytes", "render_png",
+    "FieldLayer", "FigureContent", "LegendEntry", "Plot", "Series", "analysis_content",
+    "analysis_figure", "content_figure", "movie_content", "movie_figure", "nice_ticks",
+    "png_bytes", "render_png", "tick_label",
 ]
 
 _MAX_SEGMENTS_PER_SIDE = 48
@@ -90,7 +91,7 @@ class FieldLayer:
     between ``contrast``; ``segments`` (n, 2, 2) the director segments with their
     ``coherence``; ``plus``/``minus`` (n, 2) the defect positions and ``plus_ticks``/
     ``minus_ticks`` (n, 2, 2) their orientation ticks; ``tracks`` the trajectories
-    (colour, (n, 2) positions) with a dot at each end.
+    (colour, (n, 2) positions in frame order), drawn with a dot where each ends.
     """
 
     shape: tuple[int, int]

@@ -19,7 +19,7 @@ from typing import Sequence
 import numpy as np
 from PIL import Image, ImageDraw, ImageFont
 
-from .figures import BLUE, DARK, RED, FieldLayer, FigureContent, LegendEntry, Plot, tick_label
+from .figures import BLUE, RED, FieldLayer, FigureContent, LegendEntry, Plot, tick_label
 
 __all__ = [
     "HEIGHT", "WIDTH", "Placement", "field_placement", "plot_to_png", "png_encode", "render",
