@@ -231,3 +231,27 @@ def test_ticks_are_round_and_inside_the_range(low, high):
 ], ids=["minus-sign", "quarter", "whole", "negative-zero"])
 def test_tick_labels(value, ticks, text):
     assert tick_label(value, np.array(ticks)) == text
+
+
+def test_every_character_of_the_figures_is_in_the_shipped_font(planted):
+    from fontTools.ttLib import TTFont
+
+    from tazmir.figures import movie_content
+    from tazmir.raster import _FONT_FILE
+
+    tissue, result = planted
+    movie = tazmir.analyze_movie(tazmir.synthetic_movie(3, 96).frames, pixel_size_um=0.5)
+    texts = []
+    fitted = replace_correlation(result, fit_ok=True, length_um=20.0, length_err_um=0.8,
+                                 amplitude=1.0, fit_max_um=30.0, r2=0.98)
+    for content in (analysis_content(result), analysis_content(fitted), movie_content(movie)):
+        texts.append(content.title)
+        for panel in (content.field, content.plot):
+            texts += [panel.title, panel.xlabel, panel.ylabel]
+            texts += [entry.label for entry in panel.legend]
+            texts += [tick_label(t, ticks) for ticks in (panel.xticks, panel.yticks)
+                      for t in ticks]
+        texts.append(content.field.colourbar_label)
+    texts.append(tick_label(-1.0, np.array([-1.0, 0.0])))
+    covered = set(TTFont(_FONT_FILE).getBestCmap())
+    assert {c for c in "".join(texts) if ord(c) not in covered} == set()
