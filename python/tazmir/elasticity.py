@@ -6,8 +6,8 @@ per ln r is ∝ ∫ θ′² [1 + ε cos 2(θ − φ)] dφ, whose Euler–Lagrang
     θ″·[1 + ε cos 2(θ − φ)] − ε·sin 2(θ − φ)·(θ′² − 2θ′) = 0,   θ(φ + 2π) = θ(φ) + π,
 
 fixes the profile for each ε (θ = φ/2 at ε = 0). The periodic part u = θ − φ/2 is solved by
-Newton's method on a periodic grid, continued from ε = 0, once per process. A measured profile
-is fitted by least squares against that table.
+Newton's method on a periodic grid, for every tabulated ε at once, once per process. A measured
+profile is fitted by least squares against that table.
 """
 
 from __future__ import annotations
@@ -31,10 +31,11 @@ TABLE_POINTS = 128
 N_SECTORS = 48
 
 
-def _residual(u: np.ndarray, phi: np.ndarray, epsilon: float, h: float):
+def _residual(u: np.ndarray, phi: np.ndarray, epsilon: np.ndarray, h: float):
     """The Euler–Lagrange residual at every grid point and the three diagonals of its
-    (cyclic) Jacobian: ∂f_j/∂u_{j−1}, ∂f_j/∂u_j, ∂f_j/∂u_{j+1}."""
-    up, um = np.roll(u, -1), np.roll(u, 1)
+    (cyclic) Jacobian: ∂f_j/∂u_{j−1}, ∂f_j/∂u_j, ∂f_j/∂u_{j+1}; one profile per row of
+    ``u``, ``epsilon`` a column."""
+    up, um = np.roll(u, -1, axis=-1), np.roll(u, 1, axis=-1)
     d1 = 0.5 + (up - um) / (2 * h)
     d2 = (up - 2 * u + um) / (h * h)
     angle = 2 * u - phi  # 2(θ − φ)
@@ -47,38 +48,64 @@ def _residual(u: np.ndarray, phi: np.ndarray, epsilon: float, h: float):
     return f, g / (h * h) + epsilon * s * dq, diag, g / (h * h) - epsilon * s * dq
 
 
-def _thomas(lower: list, diag: list, upper: list, rhs: list) -> list:
-    """Solve a tridiagonal system (lower[0] and upper[-1] unused) in plain floats."""
-    n = len(diag)
-    c, d = [0.0] * n, [0.0] * n
-    c[0], d[0] = upper[0] / diag[0], rhs[0] / diag[0]
-    for i in range(1, n):
-        m = diag[i] - lower[i] * c[i - 1]
-        c[i] = upper[i] / m if i < n - 1 else 0.0
-        d[i] = (rhs[i] - lower[i] * d[i - 1]) / m
-    x = [0.0] * n
-    x[-1] = d[-1]
-    for i in range(n - 2, -1, -1):
-        x[i] = d[i] - c[i] * x[i + 1]
-    return x
+def _solve_tridiagonal(lower: np.ndarray, diag: np.ndarray, upper: np.ndarray,
+                       rhs: np.ndarray) -> np.ndarray:
+    """Solve the tridiagonal systems along the last axis of the arguments, all at once
+    (``lower[..., 0]`` and ``upper[..., -1]`` unused).
+
+    Cyclic reduction: combining every odd row with its two even neighbours leaves a
+    tridiagonal system in the odd unknowns alone, half the size; 2^k − 1 unknowns (padded
+    with identity rows) halve down to one, and the even unknowns follow level by level on
+    the way back. Each level is a few array operations over every system together.
+    """
+    n = diag.shape[-1]
+    a, b, c, d = np.zeros((4,) + diag.shape[:-1] + ((1 << n.bit_length()) - 1,))
+    a[..., 1:n], b[..., :n], c[..., :n - 1], d[..., :n] = (
+        lower[..., 1:], diag, upper[..., :-1], rhs)
+    b[..., n:] = 1.0
+    levels = []
+    while b.shape[-1] > 1:
+        levels.append((a, b, c, d))
+        # Row 2i+1 minus multiples of rows 2i and 2i+2 no longer involves their unknowns.
+        left, right = -a[..., 1::2] / b[..., :-1:2], -c[..., 1::2] / b[..., 2::2]
+        a, b, c, d = (left * a[..., :-1:2],
+                      b[..., 1::2] + left * c[..., :-1:2] + right * a[..., 2::2],
+                      right * c[..., 2::2],
+                      d[..., 1::2] + left * d[..., :-1:2] + right * d[..., 2::2])
+    x = d / b
+    for a, b, c, d in reversed(levels):
+        # The odd unknowns are known; each even one follows from its own row.
+        known = np.zeros(x.shape[:-1] + (x.shape[-1] + 2,))  # zero beyond both ends
+        known[..., 1:-1] = x
+        full = np.empty_like(b)
+        full[..., 1::2] = x
+        full[..., ::2] = (d[..., ::2] - a[..., ::2] * known[..., :-1]
+                          - c[..., ::2] * known[..., 1:]) / b[..., ::2]
+        x = full
+    return x[..., :n]
 
 
-def _solve(u: np.ndarray, phi: np.ndarray, epsilon: float) -> np.ndarray:
+def _solve(epsilon: np.ndarray, phi: np.ndarray) -> np.ndarray:
+    """The periodic parts u of the profiles for the anisotropies ``epsilon``, by Newton's
+    method on all of them at once."""
     h = phi[1] - phi[0]
+    # Start from the first order in ε: u″ = (3ε/4) sin φ. Newton converges from there in a
+    # handful of steps up to ε = 0.9, without continuation in ε.
+    u = -0.75 * epsilon[:, None] * np.sin(phi)
+    active = np.ones(epsilon.size, dtype=bool)
     for _ in range(50):
-        f, lower, diag, upper = _residual(u, phi, epsilon, h)
+        f, lower, diag, upper = _residual(u[active], phi, epsilon[active, None], h)
         # The whole defect may turn (θ(φ − α) + α solves too): pin the radial direction
-        # θ(0) = 0, i.e. u(0) = 0, which the mirror-symmetric solution satisfies. With u_0
+        # θ(0) = 0, i.e. u_0 = 0, which the mirror-symmetric solution satisfies. With u_0
         # fixed, the cyclic system for u_1 … u_{n−1} is tridiagonal (its corners touch u_0).
-        step = np.zeros_like(u)
-        step[0] = -u[0]
-        rhs = -f[1:] - np.r_[lower[1] * step[0], np.zeros(u.size - 3), upper[-1] * step[0]]
-        step[1:] = _thomas(lower[1:].tolist(), diag[1:].tolist(), upper[1:].tolist(),
-                           rhs.tolist())
-        u = u + step
-        if np.max(np.abs(step)) < 1e-9:  # the Jacobian grows ill-conditioned as |ε| → 1
+        step = _solve_tridiagonal(lower[:, 1:], diag[:, 1:], upper[:, 1:], -f[:, 1:])
+        u[active, 1:] += step
+        # Newton converges quadratically here (steps of about 1e-1, 1e-2, 1e-4, 1e-7, 1e-14):
+        # after a step below 1e-7 the profile sits within rounding of the discrete solution.
+        active[active] = np.max(np.abs(step), axis=1) >= 1e-7
+        if not active.any():
             return u
-    raise RuntimeError(f"the defect profile did not converge at epsilon = {epsilon}")
+    raise RuntimeError(f"the defect profile did not converge at epsilon = {epsilon[active][0]}")
 
 
 @functools.lru_cache(maxsize=1)
@@ -87,13 +114,12 @@ def profile_table() -> tuple[np.ndarray, np.ndarray, np.ndarray]:
     phi = np.arange(TABLE_POINTS) * (2 * math.pi / TABLE_POINTS)
     n_side = int(round(EPSILON_LIMIT / TABLE_STEP))
     eps = np.arange(-n_side, n_side + 1) * TABLE_STEP
-    table = np.zeros((eps.size, phi.size))
-    for direction in (1, -1):
-        u = np.zeros_like(phi)
-        for i in range(n_side + 1):
-            row = n_side + direction * i
-            u = _solve(u, phi, float(eps[row]))
-            table[row] = u
+    table = np.empty((eps.size, phi.size))
+    table[n_side:] = _solve(eps[n_side:], phi)
+    # Exchanging K1 and K3 (ε → −ε) is turning the director by a right angle everywhere,
+    # which makes the comet's head (φ = π, where the director is tangential) its tail:
+    # u_{−ε}(φ) = u_ε(φ + π). The solve for ε ≥ 0 is the better conditioned one.
+    table[:n_side] = np.roll(table[:n_side:-1], -(TABLE_POINTS // 2), axis=1)
     table.setflags(write=False)
     return eps, phi, table
 
