@@ -7,7 +7,7 @@ import pytest
 from scipy import integrate
 
 import tazmir
-from tazmir.elasticity import profile_table, splay_bend_profile
+from tazmir.elasticity import defect_anisotropy, profile_table, splay_bend_profile
 from tazmir.synthetic import anisotropic_defect_tissue, synthetic_tissue
 
 
@@ -79,3 +79,18 @@ def test_only_plus_half_defects_get_an_anisotropy():
     for row in rows:
         assert (row["anisotropy"] is None) == (row["charge"] < 0)
 
+
+@pytest.mark.parametrize("epsilon", [-0.6, 0.0, 0.6], ids=["bend-cheap", "isotropic", "splay-cheap"])
+@pytest.mark.parametrize("radii", [(28.0, 85.0), (60.0, 300.0)], ids=["small-rings", "large-rings"])
+def test_planted_profile_is_recovered_from_an_offset_core(epsilon, radii):
+    # A director field that follows the profile exactly (plus noise) around (330, 310), tail
+    # along 1 rad; the fit starts 3 px and 0.15 rad off, as a detected core does. Rings of
+    # 60-300 px hold far more pixels than the fit samples (they are read on a lattice).
+    rng = np.random.default_rng(1)
+    y, x = np.mgrid[:640, :640]
+    theta = splay_bend_profile(np.arctan2(y - 330.0, x - 310.0), epsilon, 1.0)
+    theta = theta + rng.normal(0.0, 0.1, theta.shape)
+    fit = defect_anisotropy(theta, None, 332.0, 308.0, 1.15, np.linspace(*radii, 5))
+    assert abs(fit.epsilon - epsilon) < 0.03
+    assert fit.epsilon_err < 0.02
+    assert abs(fit.angle_rad - 1.0) < 0.01

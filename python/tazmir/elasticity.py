@@ -150,67 +150,162 @@ class AnisotropyFit:
 
 
 def _wrap(delta: np.ndarray) -> np.ndarray:
-    return np.mod(delta + 0.5 * math.pi, math.pi) - 0.5 * math.pi
+    """Director differences folded into [−π/2, π/2] (rint is several times cheaper than
+    a floating-point modulo)."""
+    return delta - math.pi * np.rint(delta * (1 / math.pi))
 
 
-def _misfit(phi: np.ndarray, measured: np.ndarray, weight: np.ndarray, epsilon: float,
-            angle: float) -> float:
-    r = _wrap(measured - splay_bend_profile(phi, epsilon, angle))
-    return float(np.sum(weight * r * r))
+def _from_axis(phi: np.ndarray, angle) -> np.ndarray:
+    """Polar angles measured from the defect axis ``angle``, in [0, 2π]."""
+    turned = phi - angle
+    return turned - 2 * math.pi * np.floor(turned * (0.5 / math.pi))
 
 
-def _golden(fun, lo: float, hi: float, tol: float = 1e-4) -> float:
-    g = (math.sqrt(5) - 1) / 2
-    a, b = lo, hi
-    c, d = b - g * (b - a), a + g * (b - a)
-    fc, fd = fun(c), fun(d)
-    while b - a > tol:
-        if fc < fd:
-            b, d, fd = d, c, fc
-            c = b - g * (b - a)
-            fc = fun(c)
-        else:
-            a, c, fc = c, d, fd
-            d = a + g * (b - a)
-            fd = fun(d)
-    return 0.5 * (a + b)
+@functools.lru_cache(maxsize=1)
+def _table_by_angle() -> np.ndarray:
+    """The profile table with φ first: a gather at sector angles then reads whole rows."""
+    return np.ascontiguousarray(profile_table()[2].T)
 
 
-def _table_costs(phi: np.ndarray, measured: np.ndarray, weight: np.ndarray,
-                 angle: float) -> tuple[np.ndarray, np.ndarray]:
-    """Weighted squared misfit of every tabulated ε at once, for one defect axis."""
+def _table_costs(phi: np.ndarray, measured: np.ndarray, weight: np.ndarray, angle,
+                 rows: np.ndarray) -> np.ndarray:
+    """Weighted squared misfit of the tabulated ε ``rows`` for sector profiles ``measured``
+    (…, sectors) seen with the defect axis along ``angle`` (broadcast against the leading
+    axes: one profile on many axes, or many rings on one). ``rows`` is one list of table
+    rows for every profile, or one list per profile (…, k); the costs are (…, k)."""
+    grid = profile_table()[1]
+    by_angle = _table_by_angle()
+    if rows.ndim == 1:
+        by_angle = by_angle[:, rows]
+    angle = np.asarray(angle, dtype=np.float64)[..., None]
+    local = _from_axis(phi, angle)
+    position = local * (grid.size / (2 * math.pi))
+    below = np.floor(position)
+    frac = (position - below)[..., None]
+    lo = below.astype(np.int64) % grid.size
+    u = ((1 - frac) * np.take(by_angle, lo, axis=0)
+         + frac * np.take(by_angle, (lo + 1) % grid.size, axis=0))  # (…, sectors, ε)
+    if rows.ndim > 1:
+        u = np.take_along_axis(u, rows[..., None, :], axis=-1)
+    r = _wrap((measured - angle - 0.5 * local)[..., None] - u)
+    return np.einsum("...s,...se->...e", weight, r * r)
+
+
+def _lowest(costs: np.ndarray) -> np.ndarray:
+    """Where the costs (along the last axis) are lowest, in fractions of their spacing: the
+    least one, refined by a parabola through its neighbours."""
+    i = np.argmin(costs, axis=-1)
+    inner = np.clip(i, 1, costs.shape[-1] - 2)
+    left, mid, right = (np.take_along_axis(costs, (inner + k)[..., None], axis=-1)[..., 0]
+                        for k in (-1, 0, 1))
+    curvature = left - 2 * mid + right
+    shift = np.divide(0.5 * (left - right), curvature, out=np.zeros_like(curvature),
+                      where=(i == inner) & (curvature > 0))
+    return i + shift
+
+
+def _profile_terms(local: np.ndarray, epsilon: float) -> tuple[np.ndarray, ...]:
+    """u = θ − φ/2 at polar angles ``local`` ∈ [0, 2π] from the defect axis, interpolated in
+    the table linearly in ε and φ as `splay_bend_profile` does, with its derivatives along φ
+    and along ε (those of the interpolant)."""
     eps, grid, table = profile_table()
-    local = np.mod(phi - angle, 2 * math.pi)
-    position = local / (2 * math.pi) * grid.size
-    lo = np.floor(position).astype(np.int64) % grid.size
-    frac = position - np.floor(position)
-    u = (1 - frac) * table[:, lo] + frac * table[:, (lo + 1) % grid.size]
-    r = _wrap(measured - (angle + 0.5 * local + u))
-    return eps, (weight * r * r).sum(axis=1)
+    position = (epsilon - eps[0]) / TABLE_STEP
+    row = min(int(math.floor(position)), eps.size - 2)
+    frac = position - row
+    # The profile at ε and its change with ε, on the grid closed by the point at 2π.
+    closed = np.append(table[row:row + 2], table[row:row + 2, :1], axis=1)
+    profile = (1 - frac) * closed[0] + frac * closed[1]
+    change = (closed[1] - closed[0]) / TABLE_STEP
+    at = local * (grid.size / (2 * math.pi))
+    lo = np.minimum(at.astype(np.int64), grid.size - 1)
+    t = at - lo
+    u_lo, u_hi = profile.take(lo), profile.take(lo + 1)
+    e_lo, e_hi = change.take(lo), change.take(lo + 1)
+    return (u_lo + t * (u_hi - u_lo), (u_hi - u_lo) * (grid.size / (2 * math.pi)),
+            e_lo + t * (e_hi - e_lo))
 
 
-def _best_epsilon(eps: np.ndarray, costs: np.ndarray) -> float:
-    """The minimum of the tabulated costs, refined by a parabola through its neighbours."""
-    i = int(np.argmin(costs))
-    if 0 < i < eps.size - 1:
-        left, mid, right = costs[i - 1], costs[i], costs[i + 1]
-        curvature = left - 2 * mid + right
-        if curvature > 0:
-            return float(eps[i] + 0.5 * (left - right) / curvature * (eps[1] - eps[0]))
-    return float(eps[i])
+def _misfit_terms(phi: np.ndarray, measured: np.ndarray, root_weight: np.ndarray,
+                  epsilon: float, angle: float) -> tuple[np.ndarray, ...]:
+    """Weighted residuals √w·(measured − model) of the profile at polar angles ``phi``, and
+    their derivatives with respect to φ, ε and the defect axis."""
+    local = _from_axis(phi, angle)
+    u, du_dphi, du_deps = _profile_terms(local, epsilon)
+    r = root_weight * _wrap(measured - (angle + 0.5 * local + u))
+    # model = axis + (φ − axis)/2 + u(φ − axis)
+    return (r, -root_weight * (0.5 + du_dphi), -root_weight * du_deps,
+            -root_weight * (0.5 - du_dphi))
+
+
+def _levenberg_marquardt(evaluate, start: np.ndarray, lower: np.ndarray, upper: np.ndarray,
+                         precision: np.ndarray) -> np.ndarray:
+    """Minimise |r(p)|² from ``start`` within [``lower``, ``upper``]; ``evaluate(p)`` gives
+    the residuals r and their Jacobian. Stops once a step moves no parameter by its
+    ``precision`` (or improves the cost by less than a part in 1e10)."""
+    p = start.astype(np.float64).copy()
+    r, jac = evaluate(p)
+    cost = float(r @ r)
+    damping = 1e-3
+    for _ in range(40):
+        normal = jac.T @ jac
+        gradient = jac.T @ r
+        improved = converged = False
+        for _ in range(8):
+            try:
+                delta = np.linalg.solve(normal + damping * np.diag(np.diag(normal)), -gradient)
+            except np.linalg.LinAlgError:
+                break
+            trial = np.clip(p + delta, lower, upper)
+            r_trial, jac_trial = evaluate(trial)
+            c_trial = float(r_trial @ r_trial)
+            if c_trial < cost:
+                converged = (cost - c_trial < 1e-10 * cost
+                             or bool(np.all(np.abs(trial - p) < precision)))
+                p, r, jac, cost, improved = trial, r_trial, jac_trial, c_trial, True
+                damping *= 0.3
+                break
+            damping *= 10.0
+        if not improved or converged:
+            break
+    return p
 
 
 def _fit_ring(phi: np.ndarray, measured: np.ndarray, weight: np.ndarray,
               angle: float) -> tuple[float, float]:
-    """Least-squares ε and defect axis for one ring: every tabulated ε on a scan of axes,
-    then a golden-section refinement of the axis and a last pass over ε."""
+    """Least-squares ε and defect axis for one ring: a coarse scan of tabulated ε on axes
+    around ``angle``, then both refined together by Levenberg–Marquardt."""
+    eps = profile_table()[0]
     turns = angle + np.linspace(-0.4, 0.4, 17)
-    best = [(_table_costs(phi, measured, weight, t)[1].min(), t) for t in turns]
-    turn = min(best)[1]
-    turn = _golden(lambda t: _misfit(phi, measured, weight,
-                                     _best_epsilon(*_table_costs(phi, measured, weight, t)), t),
-                   turn - 0.05, turn + 0.05, tol=1e-3)
-    return _best_epsilon(*_table_costs(phi, measured, weight, turn)), turn
+    rows = np.arange(0, eps.size, 10)
+    i, j = np.unravel_index(np.argmin(_table_costs(phi, measured, weight, turns, rows)),
+                            (turns.size, rows.size))
+    root_weight = np.sqrt(weight)
+
+    def evaluate(p: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+        r, _, d_eps, d_axis = _misfit_terms(phi, measured, root_weight, p[0], p[1])
+        return r, np.column_stack([d_eps, d_axis])
+
+    limit = np.array([EPSILON_LIMIT, np.inf])
+    start = np.array([eps[rows[j]], turns[i]])
+    epsilon, turn = _levenberg_marquardt(evaluate, start, -limit, limit, np.array([1e-4, 1e-4]))
+    return float(epsilon), float(turn)
+
+
+def _sector_sums(theta: np.ndarray, weight: np.ndarray, row: float, col: float,
+                 edges: np.ndarray, n_sectors: int) -> np.ndarray:
+    """Summed nematic tensor (cos 2θ, sin 2θ) per ring and sector: (rings, sectors, 2)."""
+    return _kernels.annulus_sectors(
+        np.ascontiguousarray(theta, dtype=np.float64),
+        np.ascontiguousarray(weight, dtype=np.float64), float(row), float(col),
+        np.ascontiguousarray(edges, dtype=np.float64), int(n_sectors))
+
+
+def _sector_directors(sums: np.ndarray) -> tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """(sector centres φ, director θ, tensor length) from the sector sums (…, sectors, 2)."""
+    n_sectors = sums.shape[-2]
+    centres = (np.arange(n_sectors) + 0.5) * (2 * math.pi / n_sectors)
+    return (centres, 0.5 * np.arctan2(sums[..., 1], sums[..., 0]),
+            np.hypot(sums[..., 0], sums[..., 1]))
 
 
 def ring_profile(
@@ -229,68 +324,44 @@ def ring_profiles(
 ) -> list[tuple[np.ndarray, np.ndarray, np.ndarray]]:
     """`ring_profile` of every ring between consecutive ``edges``, from one pass over the
     pixels of the outermost ring's bounding box (a compiled kernel: no box-sized arrays)."""
-    sums = _kernels.annulus_sectors(
-        np.ascontiguousarray(theta, dtype=np.float64),
-        np.ascontiguousarray(weight, dtype=np.float64), float(row), float(col),
-        np.ascontiguousarray(edges, dtype=np.float64), int(n_sectors))
-    centres = (np.arange(n_sectors) + 0.5) * (2 * math.pi / n_sectors)
-    return [(centres, 0.5 * np.arctan2(q[:, 1], q[:, 0]), np.hypot(q[:, 0], q[:, 1]))
-            for q in sums]
+    return [_sector_directors(q) for q in _sector_sums(theta, weight, row, col, edges, n_sectors)]
 
 
 def _annulus(theta: np.ndarray, weight: np.ndarray, row: float, col: float, r_in: float,
              r_out: float, max_points: int = 2000) -> tuple[np.ndarray, ...]:
     """Pixel rows, columns, director angles and weights with r_in <= r < r_out around
-    (row, col), thinned by a fixed stride to at most about ``max_points``."""
+    (row, col), thinned by a fixed stride to at most about ``max_points``. An annulus many
+    times larger is first read on a lattice of every k-th row and column, which keeps the
+    samples spread alike at a fraction of the cost."""
     rows, cols = theta.shape
+    k = max(1, int(math.sqrt(math.pi * (r_out**2 - r_in**2) / (4 * max_points))))
     r0, r1 = max(0, int(row - r_out)), min(rows, int(row + r_out) + 2)
     c0, c1 = max(0, int(col - r_out)), min(cols, int(col + r_out) + 2)
-    y, x = np.mgrid[r0:r1, c0:c1]
-    r = np.hypot(x - col, y - row)
-    inside = (r >= r_in) & (r < r_out) & (weight[r0:r1, c0:c1] > 0)
+    r = np.hypot(np.arange(c0, c1, k) - col, np.arange(r0, r1, k)[:, None] - row)
+    inside = (r >= r_in) & (r < r_out) & (weight[r0:r1:k, c0:c1:k] > 0)
     stride = max(1, int(np.count_nonzero(inside) // max_points))
-    pick = np.flatnonzero(inside.ravel())[::stride]
-    return (y.ravel()[pick].astype(np.float64), x.ravel()[pick].astype(np.float64),
-            theta[r0:r1, c0:c1].ravel()[pick], weight[r0:r1, c0:c1].ravel()[pick])
+    y, x = np.divmod(np.flatnonzero(inside)[::stride], inside.shape[1])
+    y, x = r0 + k * y, c0 + k * x
+    return y.astype(np.float64), x.astype(np.float64), theta[y, x], weight[y, x]
 
 
 def _refine(y: np.ndarray, x: np.ndarray, t: np.ndarray, w: np.ndarray,
             start: np.ndarray) -> np.ndarray:
     """Levenberg–Marquardt on (row, col, ε, axis) of the profile model over pixel samples."""
+    root_weight = np.sqrt(w)
 
-    def residual(p: np.ndarray) -> np.ndarray:
-        eps = float(np.clip(p[2], -EPSILON_LIMIT, EPSILON_LIMIT))
-        model = splay_bend_profile(np.arctan2(y - p[0], x - p[1]), eps, float(p[3]))
-        return np.sqrt(w) * _wrap(t - model)
+    def evaluate(p: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+        dy, dx = y - p[0], x - p[1]
+        r, d_phi, d_eps, d_axis = _misfit_terms(np.arctan2(dy, dx), t, root_weight, p[2], p[3])
+        # φ = atan2(y − row, x − col): ∂φ/∂row = −dx/ρ², ∂φ/∂col = dy/ρ².
+        rho2 = dx * dx + dy * dy
+        d_phi = np.divide(d_phi, rho2, out=np.zeros_like(rho2), where=rho2 > 0)
+        return r, np.column_stack([-dx * d_phi, dy * d_phi, d_eps, d_axis])
 
-    steps = np.array([0.05, 0.05, 1e-3, 1e-3])
-    p = start.astype(np.float64).copy()
-    r = residual(p)
-    cost = float(r @ r)
-    damping = 1e-3
-    for _ in range(40):
-        jac = np.column_stack([(residual(p + h * e) - r) / h
-                               for h, e in zip(steps, np.eye(4))])
-        normal = jac.T @ jac
-        gradient = jac.T @ r
-        improved = False
-        for _ in range(8):
-            try:
-                delta = np.linalg.solve(normal + damping * np.diag(np.diag(normal)), -gradient)
-            except np.linalg.LinAlgError:
-                break
-            trial = p + delta
-            trial[2] = np.clip(trial[2], -EPSILON_LIMIT, EPSILON_LIMIT)
-            r_trial = residual(trial)
-            c_trial = float(r_trial @ r_trial)
-            if c_trial < cost:
-                converged = cost - c_trial < 1e-10 * cost
-                p, r, cost, damping, improved = trial, r_trial, c_trial, damping * 0.3, True
-                break
-            damping *= 10.0
-        if not improved or converged:
-            break
-    return p
+    limit = np.array([np.inf, np.inf, EPSILON_LIMIT, np.inf])
+    # A hundredth of a pixel moves ε on rings some pixels wide by far less than its error.
+    return _levenberg_marquardt(evaluate, start, -limit, limit,
+                                np.array([0.01, 0.01, 1e-4, 1e-4]))
 
 
 def defect_anisotropy(
@@ -318,7 +389,9 @@ def defect_anisotropy(
     edges = np.asarray(radii_px, dtype=np.float64)
     if edges.ndim != 1 or edges.size < 2 or np.any(np.diff(edges) <= 0) or edges[0] < 0:
         raise ValueError("radii_px must be at least two increasing non-negative radii")
-    phi, measured, sector_weight = ring_profile(angles, w, row, col, edges[0], edges[-1])
+    # The rings around the detected core, and the whole annulus as their sum.
+    at_detected = _sector_sums(angles, w, row, col, edges, N_SECTORS)
+    phi, measured, sector_weight = _sector_directors(at_detected.sum(axis=0))
     if np.count_nonzero(sector_weight) < N_SECTORS // 2:
         return AnisotropyFit(math.nan, math.nan, np.zeros(0), angle_rad)
     eps0, turn0 = _fit_ring(phi, measured, sector_weight, angle_rad)
@@ -326,24 +399,34 @@ def defect_anisotropy(
     centre_row, centre_col, _, turn = _refine(*samples, np.array([row, col, eps0, turn0]))
     if math.hypot(centre_row - row, centre_col - col) > edges[0]:
         centre_row, centre_col, turn = row, col, turn0  # the fit wandered off this core
-    per_ring = _ring_estimates(angles, w, centre_row, centre_col, turn, edges)
+        at_centre = at_detected
+    else:
+        at_centre = _sector_sums(angles, w, centre_row, centre_col, edges, N_SECTORS)
+    per_ring, detected = _ring_estimates(np.stack([at_centre, at_detected]),
+                                         np.array([turn, turn0]))
     if per_ring.size < 2:
         return AnisotropyFit(math.nan, math.nan, per_ring, angle_rad)
     epsilon = float(per_ring.mean())
     # ε and the core position trade off against each other along the axis; the change of ε
     # between the detected and the fitted core enters the error beside the spread of rings.
-    at_detected = _ring_estimates(angles, w, row, col, turn0, edges)
-    shift = abs(epsilon - float(at_detected.mean())) if at_detected.size else 0.0
+    shift = abs(epsilon - float(detected.mean())) if detected.size else 0.0
     spread = float(per_ring.std(ddof=1) / math.sqrt(per_ring.size))
     return AnisotropyFit(epsilon, math.hypot(spread, shift), per_ring, float(turn) % (2 * math.pi))
 
 
-def _ring_estimates(angles: np.ndarray, w: np.ndarray, row: float, col: float, turn: float,
-                    edges: np.ndarray) -> np.ndarray:
-    """ε on each ring between consecutive ``edges`` around (row, col), axis fixed."""
-    estimates = []
-    for phi, measured, sector_weight in ring_profiles(angles, w, row, col, edges):
-        if np.count_nonzero(sector_weight) < N_SECTORS // 2:
-            continue  # mostly outside the image or the analysed region
-        estimates.append(_best_epsilon(*_table_costs(phi, measured, sector_weight, turn)))
-    return np.array(estimates)
+def _ring_estimates(sums: np.ndarray, turns: np.ndarray) -> list[np.ndarray]:
+    """ε on each ring of the sector sums (centres, rings, sectors, 2) with the defect axis
+    fixed, one axis per centre: the least-squares ε of the table, every ring at once."""
+    eps = profile_table()[0]
+    phi, measured, sector_weight = _sector_directors(sums)
+    angle = np.asarray(turns)[:, None]
+    # Every fifth ε first, then every ε within five rows of the best (the costs have a
+    # single minimum along ε, so it lies there).
+    coarse = _table_costs(phi, measured, sector_weight, angle, np.arange(0, eps.size, 5))
+    first = np.clip(5 * np.argmin(coarse, axis=-1) - 5, 0, eps.size - 11)
+    rows = first[..., None] + np.arange(11)
+    fine = _table_costs(phi, measured, sector_weight, angle, rows)
+    estimates = eps[0] + TABLE_STEP * (first + _lowest(fine))
+    # Rings mostly outside the image or the analysed region tell nothing.
+    kept = np.count_nonzero(sector_weight, axis=-1) >= N_SECTORS // 2
+    return [e[k] for e, k in zip(estimates, kept)]
