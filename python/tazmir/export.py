@@ -96,8 +96,12 @@ def order_map(result: Any) -> np.ndarray:
     order = np.asarray(grid.order, dtype=np.float32)
     if grid.valid is not None:
         order = np.where(grid.valid, order, np.float32(np.nan))
-    full = np.full(result.image_shape, np.nan, dtype=np.float32)
-    full[: rows * step, : cols * step] = np.repeat(np.repeat(order, step, axis=0), step, axis=1)
+    full = np.empty(result.image_shape, dtype=np.float32)
+    full[rows * step:] = np.nan
+    full[: rows * step, cols * step:] = np.nan
+    # One row of pixels per block row, broadcast down the block: no image-sized temporaries.
+    block_rows = full[: rows * step, : cols * step].reshape(rows, step, cols * step)
+    block_rows[...] = np.repeat(order, step, axis=1)[:, None, :]
     return full
 
 
