@@ -12,7 +12,7 @@ import os
 import shutil
 import sys
 from collections.abc import Iterator, Sequence
-from concurrent.futures import Future, ProcessPoolExecutor
+from concurrent.futures import Future, ProcessPoolExecutor, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Optional
@@ -344,24 +344,42 @@ def run_batch(
     _remove_leftovers(out_dir)
     summaries: dict[str, dict[str, Any]] = {n: read_summary(out_dir / n) for n in done}
     failures = 0
+
+    def write(file: str, name: str, outcome: FileOutcome) -> FileOutcome:
+        if outcome.error is None:
+            try:
+                write_results(out_dir / name, outcome.result, png=outcome.png,
+                              figure=options.figure, overwrite=overwrite or resume,
+                              info=outcome.info)
+                summaries[name] = read_summary(out_dir / name)
+            except OSError as exc:
+                return FileOutcome(file, error=f"cannot write results: {exc}")
+        return outcome
+
+    # One folder is written (mostly the maps, with the interpreter lock released) while the
+    # next file is analysed; files are still reported and written in order.
     with tqdm(total=len(todo), unit="file", disable=None if progress else True,
-              file=sys.stderr) as bar:
-        for (file, name), outcome in zip(todo, outcomes):
-            given = paths[files.index(file)]
-            for note in outcome.notes:
-                bar.write(f"tazmir: {given}: {note}", file=sys.stderr)
-            if outcome.error is None:
-                try:
-                    write_results(out_dir / name, outcome.result, png=outcome.png,
-                                  figure=options.figure, overwrite=overwrite or resume,
-                                  info=outcome.info)
-                    summaries[name] = read_summary(out_dir / name)
-                except OSError as exc:
-                    outcome = FileOutcome(file, error=f"cannot write results: {exc}")
+              file=sys.stderr) as bar, ThreadPoolExecutor(1) as writer:
+
+        def report(given: str, written: Future) -> None:
+            nonlocal failures
+            outcome = written.result()
             if outcome.error is not None:
                 failures += 1
                 bar.write(f"tazmir: {given}: {outcome.error}", file=sys.stderr)
             bar.update()
+
+        previous: Optional[tuple[str, Future]] = None
+        for (file, name), outcome in zip(todo, outcomes):
+            given = str(paths[files.index(file)])
+            if previous is not None:
+                report(*previous)
+            for note in outcome.notes:
+                bar.write(f"tazmir: {given}: {note}", file=sys.stderr)
+            previous = (given, writer.submit(write, file, name, outcome))
+            del outcome  # the writer holds the only reference: freed once written
+        if previous is not None:
+            report(*previous)
     rows = [(str(paths[i]), name, summaries[name]) for i, name in enumerate(names)
             if name in summaries]
     write_summary_csv(out_dir / "summary.csv", rows)
