@@ -9,8 +9,6 @@ movies with known defects. The command line
 (``tazmir demo``, ``tazmir analyze``) and the figures need the ``cli`` extra.
 """
 
-from importlib import metadata as _metadata
-
 from . import angles, synthetic
 from .analysis import analyze_image
 from .grid import DirectorGrid
@@ -19,10 +17,19 @@ from .movie import MovieAnalysis, analyze_movie
 from .result import Defect, ImageAnalysis
 from .synthetic import synthetic_movie, synthetic_tissue
 
-try:
-    __version__ = _metadata.version("tazmir")
-except _metadata.PackageNotFoundError:  # running from a source tree
-    __version__ = "0+unknown"
+
+
+def __getattr__(name: str) -> str:
+    # The installed version is looked up on first use: reading the package metadata costs
+    # more than importing the analysis itself.
+    if name != "__version__":
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    from importlib import metadata
+
+    try:
+        return metadata.version("tazmir")
+    except metadata.PackageNotFoundError:  # running from a source tree
+        return "0+unknown"
 
 __all__ = [
     "Defect",

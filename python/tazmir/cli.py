@@ -94,15 +94,26 @@ def _add_analysis_options(parser: argparse.ArgumentParser) -> None:
                         "third of the core radius)")
 
 
-def _parser() -> argparse.ArgumentParser:
-    from . import __version__
+class _Version(argparse.Action):
+    """--version: the package metadata is read only when asked for."""
 
+    def __init__(self, option_strings: list[str], dest: str, **kwargs: Any) -> None:
+        super().__init__(option_strings, dest, nargs=0, help="show the version and exit")
+
+    def __call__(self, parser: argparse.ArgumentParser, *args: Any) -> None:
+        from . import __version__
+
+        print(f"{parser.prog} {__version__}")
+        parser.exit()
+
+
+def _parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="tazmir",
         description="Analyse tissue images as liquid crystals: orientation field, defects, "
         "correlations, continuum parameters for the fenwold simulator.",
     )
-    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    parser.add_argument("--version", action=_Version)
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     demo = commands.add_parser(
