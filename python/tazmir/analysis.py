@@ -243,8 +243,8 @@ def analyze_image(
 
     ``sigma``, ``grid_step`` and ``core_radius`` default to "auto": sigma follows the
     fibre width read from the image's power spectrum, the core radius a fifth of the
-    director's correlation length (at least 2.5 sigma) and the grid step a third of the
-    core radius; the chosen values are in ``result.scales``. ``mask`` (a binary or label
+    director's correlation length (at least 2.5 sigma) and the grid step about a third of
+    the core radius; the chosen values are in ``result.scales``. ``mask`` (a binary or label
     image of the image's shape, non-zero = analysed) restricts the analysis.
     ``nuclear_mask`` (integer labels, 0 = background) adds nuclear ellipses and Ripley's K
     of their centroids; ``contours`` (N x 2 arrays of (x, y) = (column, row) in µm) add

@@ -110,17 +110,29 @@ class BlockMeans:
                  base: int) -> None:
         self._pixels = (theta, coherence, mask)
         self.base = max(1, min(int(base), *theta.shape))
-        self._base = (block_tensor(theta, coherence, self.base, mask)
-                      if self.base >= self.MIN_POOLED_BASE else None)
+        self._read: dict[int, np.ndarray] = {}
+        if self.base >= self.MIN_POOLED_BASE:
+            self._read[self.base] = block_tensor(theta, coherence, self.base, mask)
+
+    def pooled_step(self, step: int) -> Optional[int]:
+        """The largest multiple of a block size already read that is at most ``step`` (None
+        when every size read is larger)."""
+        multiples = [size * (step // size) for size in self._read if size <= step]
+        return max(multiples, default=None)
 
     def at(self, step: int) -> np.ndarray:
-        if self._base is None or step % self.base:
-            return block_tensor(*self._pixels[:2], step, self._pixels[2])
-        factor = step // self.base
+        sources = [size for size in self._read if step % size == 0]
+        if not sources:
+            theta, coherence, mask = self._pixels
+            self._read[step] = block_tensor(theta, coherence, step, mask)
+            return self._read[step]
+        size = max(sources)
+        factor = step // size
         if factor == 1:
-            return self._base
-        rows, cols = self._base.shape[0] // factor, self._base.shape[1] // factor
-        blocks = self._base[: rows * factor, : cols * factor]
+            return self._read[size]
+        base = self._read[size]
+        rows, cols = base.shape[0] // factor, base.shape[1] // factor
+        blocks = base[: rows * factor, : cols * factor]
         # Rows of blocks first (contiguous), then columns: twice as fast as one 2-axis mean.
         by_rows = blocks.reshape(rows, factor, cols * factor * 4).sum(axis=1)
         return by_rows.reshape(rows, cols, factor, 4).sum(axis=2) / (factor * factor)

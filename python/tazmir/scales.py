@@ -7,10 +7,12 @@ every scale follows the texture:
 - the structure-tensor sigma is the fibre width, from the second moment of the image's power
   spectrum above its white-noise floor (for fibres of Gaussian cross-section w the transverse
   spectrum is exp(-(2 pi k w)^2), whose mean squared frequency is 1 / (8 pi^2 w^2));
-- the core radius is a quarter of the director's correlation length (where G_2 of the
-  coarse-grained director first falls below 1/e), but at least three fibre widths, so that a
+- the core radius is a fifth of the director's correlation length (where G_2 of the
+  coarse-grained director first falls below 1/e), but at least 2.5 fibre widths, so that a
   core averages enough texture;
-- the grid spacing is a third of the core radius, fine enough to place a defect below it.
+- the grid spacing is about a third of the core radius, fine enough to place a defect below
+  it (rounded down to a multiple of the provisional grid's spacing when it is coarser, so that
+  its blocks are pooled from that grid instead of read again from the pixels).
 """
 
 from __future__ import annotations
@@ -166,6 +168,9 @@ def choose_scales(
     if grid_step == "auto":
         step_source = "auto"
         step = base * max(1, round(grid_step_for(core_px) / base))
+        # A step the provisional grid's blocks divide is pooled from them rather than read
+        # again from the pixels; rounding down keeps the grid at least as fine as asked.
+        step = blocks.pooled_step(step) or step
     else:
         step, step_source = int(grid_step), "user"
     step = min(step, *image.shape)
