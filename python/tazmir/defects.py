@@ -95,13 +95,15 @@ def block_tensor(
 
 
 class BlockMeans:
-    """Block means of the nematic tensor at several block sizes from one pass over the pixels.
+    """Block means of the nematic tensor at several block sizes, reading the pixels as few
+    times as possible.
 
-    The pixels are read once, at ``base`` (the smallest block size needed); a block size that
-    is a multiple of it is averaged from those blocks, which costs nothing next to the pass.
-    Below ``MIN_POOLED_BASE`` the base grid would be nearly as large as the image (four
+    Every block size read from the pixels is kept; a later size that is a multiple of one of
+    them is averaged from those blocks, which costs nothing next to a pass over the pixels.
+    ``base`` (the smallest block size expected) is read at once when it is at least
+    ``MIN_POOLED_BASE``: below that the base grid would be nearly as large as the image (four
     float64 channels per block: more memory than the image, and slower to pool than the
-    pixels are to read again), so each block size then reads the pixels itself.
+    pixels are to read again).
     """
 
     MIN_POOLED_BASE = 4
@@ -140,11 +142,25 @@ class BlockMeans:
 
 def gaussian_smooth(values: np.ndarray, sigma: float) -> np.ndarray:
     """Gaussian smoothing of the leading two axes (truncated at 4 sigma, zero beyond the
-    border); a trailing axis holds independent channels."""
+    border, none below sigma 0.5); a trailing axis holds independent channels."""
     stack = values[..., None] if values.ndim == 2 else values
     planes = np.ascontiguousarray(np.moveaxis(stack, -1, 0), dtype=np.float64)
     smooth = np.moveaxis(_kernels.gaussian_blur_stack(planes, float(sigma)), 0, -1)
     return smooth[..., 0] if values.ndim == 2 else smooth
+
+
+def _edge_support(size: int, sigma: float) -> np.ndarray:
+    """The weight of the truncated Gaussian of ``gaussian_smooth`` that falls inside an axis
+    of ``size`` points, at each point (1 away from the border)."""
+    if sigma < 0.5:
+        return np.ones(size)
+    radius = math.ceil(4.0 * sigma)
+    taps = np.exp(-np.arange(-radius, radius + 1) ** 2 / (2.0 * sigma * sigma))
+    cumulative = np.concatenate([[0.0], np.cumsum(taps / taps.sum())])
+    index = np.arange(size)
+    first = np.clip(radius - index, 0, 2 * radius + 1)
+    last = np.clip(radius + size - index, 0, 2 * radius + 1)
+    return cumulative[last] - cumulative[first]
 
 
 def coarse_grain(
@@ -161,12 +177,18 @@ def coarse_grain(
 def smooth_blocks(blocks: np.ndarray, step: int, radius_px: float) -> CoarseField:
     """Smooth block means (from ``block_tensor``) with a Gaussian of ``radius_px`` pixels."""
     smoothing = radius_px / step
-    smooth = gaussian_smooth(blocks, smoothing)
+    inside = blocks[..., 3]
+    # Without a mask every block lies wholly inside: only the tensor needs smoothing.
+    whole = bool(np.all(inside == 1.0))
+    smooth = gaussian_smooth(blocks[..., :3] if whole else blocks, smoothing)
     # Normalised convolution: near the border (and the mask's edge) the window holds fewer
-    # blocks, which must not read as lower order or weaker texture.
-    support = gaussian_smooth(np.ones(blocks.shape[:2]), smoothing)
+    # blocks, which must not read as lower order or weaker texture. The window's weight
+    # inside the grid is separable: one factor per axis.
+    support = np.multiply.outer(_edge_support(blocks.shape[0], smoothing),
+                                _edge_support(blocks.shape[1], smoothing))
     smooth /= support[..., None]
-    return CoarseField(smooth[..., 0], smooth[..., 1], smooth[..., 2], smooth[..., 3], step,
+    smoothed_inside = np.ones(blocks.shape[:2]) if whole else smooth[..., 3]
+    return CoarseField(smooth[..., 0], smooth[..., 1], smooth[..., 2], smoothed_inside, step,
                        smoothing, blocks)
 
 
