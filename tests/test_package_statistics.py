@@ -31,7 +31,8 @@ def line_tessellation(shape, xi, seed):
     return rng.uniform(0, math.pi, label.max() + 1)[label.ravel()].reshape(rows, cols)
 
 
-@pytest.mark.parametrize("spacing, width", [(0.5, None), (2.0, 3.0)], ids=["one-spacing", "wide"])
+@pytest.mark.parametrize("spacing, width", [(0.5, None), (2.0, 3.0), (1.0, 2.5)],
+                         ids=["one-spacing", "wide", "beyond-nearest-neighbours"])
 def test_fft_correlation_is_the_pair_sum(spacing, width):
     rng = np.random.default_rng(4)
     theta = rng.uniform(0, math.pi, (13, 9))

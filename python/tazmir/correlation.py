@@ -76,8 +76,8 @@ def _fast_size(n: int) -> int:
 def _autocorrelations(
     fields: list[np.ndarray], shape: tuple[int, int]
 ) -> np.ndarray:
-    """Sum over ``fields`` of their full linear autocorrelations, indexed by displacement
-    modulo ``shape`` (large enough that no displacement wraps onto another)."""
+    """Sum over ``fields`` of their linear autocorrelations, indexed by displacement modulo
+    ``shape`` (exact for displacements up to ``shape`` minus the fields' shape)."""
     total = None
     for field in fields:
         spectrum = np.fft.rfft2(field, s=shape)
@@ -176,16 +176,20 @@ def director_correlation(
 
     weight = mask.astype(np.float64)
     phase = np.where(mask, k * angles, 0.0)
-    shape = (_fast_size(2 * rows - 1), _fast_size(2 * cols - 1))
+    # Zero padding by the longest displacement binned (not by the whole grid) keeps every
+    # binned displacement free of wrapped-around pairs: its alias lies beyond the grid.
+    reach = math.ceil((n_bins + 0.5) * width / spacing)
+    shape = (_fast_size(rows + min(rows - 1, reach)), _fast_size(cols + min(cols - 1, reach)))
     products = _autocorrelations([weight * np.cos(phase), weight * np.sin(phase)], shape)
     counts = np.rint(_autocorrelations([weight], shape))
 
-    # Displacements (dy, dx) with |dy| < rows, |dx| < cols, as stored modulo the padded shape.
+    # Displacements (dy, dx) as stored modulo the padded shape.
     dy = np.fft.fftfreq(shape[0], 1.0 / shape[0])
     dx = np.fft.fftfreq(shape[1], 1.0 / shape[1])
     distance = np.hypot(dy[:, None], dx[None, :]) * spacing
     index = np.floor(distance / width - 0.5).astype(np.int64)
-    used = (distance > 0) & (index < n_bins) & (counts > 0)
+    # Bins wider than two spacings start beyond the nearest neighbours, which are left out.
+    used = (distance > 0) & (index >= 0) & (index < n_bins) & (counts > 0)
     index, distance = index[used], distance[used]
     n = np.bincount(index, counts[used], minlength=n_bins)
     c = np.bincount(index, products[used], minlength=n_bins)
