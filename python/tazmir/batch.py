@@ -12,7 +12,7 @@ import os
 import shutil
 import sys
 from collections.abc import Iterator, Sequence
-from concurrent.futures import Future, ProcessPoolExecutor, ThreadPoolExecutor
+from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any, Optional
@@ -231,6 +231,7 @@ def _local_processes(
     paths: Sequence[str], options: AnalysisOptions, workers: int
 ) -> Iterator[FileOutcome]:
     import multiprocessing
+    from concurrent.futures import ProcessPoolExecutor  # only when files are spread
 
     threads = max(1, (os.cpu_count() or 1) // workers)
     # spawn, not fork: the parent may already run threads (the core's pool, a progress bar).

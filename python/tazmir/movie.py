@@ -13,7 +13,7 @@ import dataclasses
 import math
 import warnings
 from collections.abc import Iterable, Sequence
-from concurrent.futures import Future, ProcessPoolExecutor
+from concurrent.futures import Future
 from dataclasses import dataclass
 from typing import Any, Optional
 
@@ -299,6 +299,7 @@ def _limit_threads(threads: int) -> None:
 
 def _frame_pool(workers: int) -> Any:
     import multiprocessing
+    from concurrent.futures import ProcessPoolExecutor  # only when frames are spread
     import os
 
     # spawn, not fork: the parent may already run threads (the core's pool, a progress bar).
