@@ -192,8 +192,8 @@ def _table_costs(phi: np.ndarray, measured: np.ndarray, weight: np.ndarray, angl
 
 
 def _lowest(costs: np.ndarray) -> np.ndarray:
-    """Where the costs (along the last axis) are lowest, in fractions of their spacing: the
-    least one, refined by a parabola through its neighbours."""
+    """Index of the least cost along the last axis, made fractional by a parabola through
+    its neighbours."""
     i = np.argmin(costs, axis=-1)
     inner = np.clip(i, 1, costs.shape[-1] - 2)
     left, mid, right = (np.take_along_axis(costs, (inner + k)[..., None], axis=-1)[..., 0]
