@@ -11,7 +11,8 @@ Measured in this one run, so the ratios hold on a shared machine:
   process), over the structure tensor;
 - one defect's fit (`tazmir.elasticity.defect_anisotropy`) on a planted director field with
   rings of 28-85 px and of 60-300 px, over the structure tensor, and the share of it spent
-  reading the rings' sectors (the compiled annulus kernel, twice per fit);
+  reading the rings' sectors (the compiled annulus kernel, twice per fit, on the pixel
+  lattice the fit uses);
 - ε recovered by `tazmir.analyze_image` on planted anisotropic defects
   (`tazmir.synthetic.anisotropic_defect_tissue`, 192 x 192) for each ε: mean and largest
   error, the mean error in units of the reported ``anisotropy_err``, the share within 2.5
@@ -29,7 +30,7 @@ import numpy as np
 import _native
 import tazmir
 import tazmir.analysis
-from tazmir import _kernels
+from tazmir import elasticity
 from tazmir.elasticity import N_SECTORS, defect_anisotropy, profile_table, splay_bend_profile
 from tazmir.synthetic import anisotropic_defect_tissue
 
@@ -70,8 +71,9 @@ def main() -> None:
         edges = np.linspace(inner, outer, 5)
         fit = best_seconds(
             lambda: defect_anisotropy(theta, weight, 332.0, 308.0, 1.15, edges), 10)
-        sectors = best_seconds(
-            lambda: _kernels.annulus_sectors(theta, weight, 332.0, 308.0, edges, N_SECTORS), 10)
+        step = elasticity._lattice_step(edges)  # as the fit reads them
+        sectors = best_seconds(lambda: elasticity._sector_sums(
+            theta, weight, 332.0, 308.0, edges, N_SECTORS, step), 10)
         print(f"one fit, rings {inner:.0f}-{outer:.0f} px:          {fit * 1e3:8.2f} ms"
               f"  = {fit / tensor:.3f} x the structure tensor;"
               f" reading the sectors {2 * sectors / fit:.0%} of it")
