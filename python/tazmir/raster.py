@@ -262,16 +262,9 @@ def _draw_field(canvas: _Canvas, layer: FieldLayer) -> None:
     right, bottom = left + width, top + height
     canvas.frame(left, top, right, bottom)
     canvas.legend(layer.legend, (left, top, right, bottom))
-    canvas.x_ticks([left + (t + 0.5) * sx for t in layer.xticks],
-                   [tick_label(t, layer.xticks) for t in layer.xticks], bottom + _S)
-    canvas.y_ticks([top + (t + 0.5) * sy for t in layer.yticks],
-                   [tick_label(t, layer.yticks) for t in layer.yticks], left - _S)
-    canvas.text(((left + right) / 2, top - 8 * _S), layer.title, _AXES_TITLE, anchor="md")
-    canvas.text(((left + right) / 2, bottom + 24 * _S), layer.xlabel, _LABEL, anchor="mt")
-    label_width = max((_font(_TICK).getlength(tick_label(t, layer.yticks))
-                       for t in layer.yticks), default=0)
-    canvas.vertical_text((left - 14 * _S - label_width, (top + bottom) / 2), layer.ylabel,
-                         _LABEL)
+    _axes_text(canvas, layer, (left, top, right, bottom),
+               [left + (t + 0.5) * sx for t in layer.xticks],
+               [top + (t + 0.5) * sy for t in layer.yticks])
     _colour_bar(canvas, right + _S * _BAR_GAP, top, bottom, layer.colourbar_label)
 
 
@@ -328,16 +321,23 @@ def _draw_plot(canvas: _Canvas, plot: Plot) -> None:
     canvas.frame(left, top, right, bottom)
     xs = [float(v) for v in place(plot.xticks, np.full(len(plot.xticks), y0))[:, 0]]
     ys = [float(v) for v in place(np.full(len(plot.yticks), x0), plot.yticks)[:, 1]]
-    canvas.x_ticks([left + x for x in xs], [tick_label(t, plot.xticks) for t in plot.xticks],
-                   bottom + _S)
-    canvas.y_ticks([top + y for y in ys], [tick_label(t, plot.yticks) for t in plot.yticks],
-                   left - _S)
     canvas.legend(plot.legend, (left, top, right, bottom), plot.legend_corner, alpha=0.9)
-    canvas.text(((left + right) / 2, top - 8 * _S), plot.title, _AXES_TITLE, anchor="md")
-    canvas.text(((left + right) / 2, bottom + 24 * _S), plot.xlabel, _LABEL, anchor="mt")
-    label_width = max((_font(_TICK).getlength(tick_label(t, plot.yticks))
-                       for t in plot.yticks), default=0)
-    canvas.vertical_text((left - 14 * _S - label_width, (top + bottom) / 2), plot.ylabel,
+    _axes_text(canvas, plot, (left, top, right, bottom), [left + x for x in xs],
+               [top + y for y in ys])
+
+
+def _axes_text(canvas: _Canvas, axes: FieldLayer | Plot, box: tuple[float, ...],
+               x_at: list[float], y_at: list[float]) -> None:
+    """Ticks with their labels at canvas positions ``x_at`` and ``y_at``, the title above
+    the box and the axis labels beside it."""
+    left, top, right, bottom = box
+    canvas.x_ticks(x_at, [tick_label(t, axes.xticks) for t in axes.xticks], bottom + _S)
+    canvas.y_ticks(y_at, [tick_label(t, axes.yticks) for t in axes.yticks], left - _S)
+    canvas.text(((left + right) / 2, top - 8 * _S), axes.title, _AXES_TITLE, anchor="md")
+    canvas.text(((left + right) / 2, bottom + 24 * _S), axes.xlabel, _LABEL, anchor="mt")
+    label_width = max((_font(_TICK).getlength(tick_label(t, axes.yticks))
+                       for t in axes.yticks), default=0)
+    canvas.vertical_text((left - 14 * _S - label_width, (top + bottom) / 2), axes.ylabel,
                          _LABEL)
 
 
