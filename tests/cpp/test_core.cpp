@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "core/contour.hpp"
 #include "core/error.hpp"
 #include "core/field.hpp"
 #include "core/pool.hpp"
@@ -59,32 +58,6 @@ TEST(ImageField, LengthInvariant) {
   EXPECT_EQ(empty.height, 5u);
   EXPECT_TRUE(empty.data.empty());
   EXPECT_THROW(ImageField::zeros(std::size_t{1} << 40, std::size_t{1} << 40), Panic);
-}
-
-TEST(BoundaryContour, UnitSquare) {
-  auto square = BoundaryContour::from_points({{0, 0}, {1, 0}, {1, 1}, {0, 1}}).unwrap();
-  EXPECT_EQ(square.area(), 1.0);
-  EXPECT_EQ(square.perimeter(), 4.0);
-  EXPECT_EQ(square.centroid().x, 0.5);
-  auto clockwise = BoundaryContour::from_points({{0, 1}, {1, 1}, {1, 0}, {0, 0}}).unwrap();
-  EXPECT_EQ(clockwise.area(), 1.0);
-  auto repeated =
-      BoundaryContour::from_points({{0, 0}, {1, 0}, {1, 1}, {0, 1}, {0, 0}}).unwrap();
-  EXPECT_EQ(repeated.area(), 1.0);
-  EXPECT_EQ(repeated.perimeter(), 4.0);
-  EXPECT_EQ(repeated.centroid().x, 0.4);
-  EXPECT_EQ(repeated.centroid().y, 0.4);
-  auto line = BoundaryContour::from_points({{0, 0}, {1, 1}, {2, 2}}).unwrap();
-  EXPECT_EQ(line.area(), 0.0);
-}
-
-TEST(BoundaryContour, TooShort) {
-  for (std::size_t n = 0; n < 3; ++n) {
-    auto result = BoundaryContour::from_points(std::vector<Point>(n, Point{0, 0}));
-    ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error().display(),
-              "contour has " + std::to_string(n) + " points, need at least 3");
-  }
 }
 
 TEST(Pool, EveryIndexExactlyOnce) {
