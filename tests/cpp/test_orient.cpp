@@ -1,5 +1,6 @@
-// Orientation stages Python cannot see: gradient and kernel values, the blur's border rule,
-// the AVX2 row kernels against the SSE2 ones, and the fused structure tensor against its stages.
+// Orientation stages Python cannot see: the gradient's own values, the AVX2 row kernels against
+// the SSE2 ones, and the fused structure tensor against its stages. (The kernel weights and the
+// blur's border rule show in every bit of theta: tests/test_orient_structure_tensor.py.)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -61,43 +62,6 @@ TEST(ScharrGradient, RampsAndImpulse) {
             std::vector({0.3125, -0.3125, 0.3125, -0.3125, 3.0 / 32.0}));
   EXPECT_EQ(ix.at(3, 3), 0.0);  // the centre value is not used
   EXPECT_EQ(panic_text([] { (void)scharr_gradient(ImageField::zeros(0, 4)); }),
-            "chunk_size must not be zero");
-}
-
-TEST(GaussianKernel, RadiusSaturatesAndReferenceWeights) {
-  constexpr std::size_t most = std::numeric_limits<std::size_t>::max();
-  const double inf = std::numeric_limits<double>::infinity();
-  const std::pair<double, std::size_t> radii[] = {
-      {0.5, 2}, {1.0, 4}, {2.01, 9}, {-3.0, 0}, {std::nan(""), 0}, {1e300, most}, {inf, most}};
-  for (const auto& [sigma, radius] : radii) EXPECT_EQ(gaussian_radius(sigma), radius) << sigma;
-  const std::vector<double> half = gaussian_kernel(0.5, 2), one = gaussian_kernel(1.0, 4);
-  const double half_ref[] = {0.000264, 0.106451, 0.786571, 0.106451, 0.000264};
-  const double one_ref[] = {0.000134, 0.004432, 0.053991, 0.241971, 0.398943,
-                            0.241971, 0.053991, 0.004432, 0.000134};
-  for (int k = 0; k < 5; ++k) EXPECT_NEAR(half[k], half_ref[k], 5e-7);
-  for (int k = 0; k < 9; ++k) EXPECT_NEAR(one[k], one_ref[k], 5e-7);
-  EXPECT_EQ(std::vector(one.rbegin(), one.rend()), one);
-}
-
-TEST(GaussianBlur, ImpulseAndConstant) {
-  ImageField impulse = ImageField::zeros(21, 21);
-  impulse.data[10 * 21 + 10] = 1.0;
-  const std::vector<double> g = gaussian_kernel(1.0, 4);
-  const auto spread = gaussian_blur_triple(impulse, impulse, impulse, 1.0);
-  for (std::size_t i = 0; i < 9; ++i) {
-    for (std::size_t j = 0; j < 9; ++j) EXPECT_EQ(spread[1].at(6 + i, 6 + j), g[i] * g[j]);
-  }
-  // A constant is kept inside; at a corner only the inner half of the kernel reaches it.
-  const ImageField constant(std::vector<double>(400, 2.0), 20, 20);
-  const auto flat = gaussian_blur_triple(constant, constant, constant, 1.0);
-  double edge = 0.0, corner = 0.0;
-  for (std::size_t k = 4; k <= 8; ++k) edge = edge + g[k] * 2.0;
-  for (std::size_t k = 4; k <= 8; ++k) corner = corner + g[k] * edge;
-  EXPECT_NEAR(flat[2].at(10, 10), 2.0, 1e-15);
-  EXPECT_EQ(flat[2].at(0, 0), corner);
-  EXPECT_NEAR(corner, 0.6995 * 0.6995 * 2.0, 1e-4);
-  const ImageField none = ImageField::zeros(0, 3);
-  EXPECT_EQ(panic_text([&] { (void)gaussian_blur_triple(none, none, none, 1.0); }),
             "chunk_size must not be zero");
 }
 
