@@ -22,8 +22,6 @@ namespace {
 constexpr double pi = std::numbers::pi;
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-Frame rotation_about_e3(double angle) { return planar_frame(std::cos(angle), std::sin(angle)); }
-
 TEST(FrameField, DotProductSumsFirstTwoProductsFirst) {
   const double a[3] = {1.0, 1e16, -1e16};
   const double b[3] = {1.0, 1.0, 1.0};
@@ -43,17 +41,6 @@ TEST(FrameField, GaugeFixPatterns) {
   for (const auto& [frame, pattern] : cases) EXPECT_EQ(d2_gauge_pattern(identity, frame), pattern);
   EXPECT_EQ(d2_gauge_fix(identity, quarter), quarter);
   EXPECT_EQ(d2_gauge_fix(identity, planar_frame(-1.0, 0.0)), identity);
-}
-
-TEST(Holonomy, OneFlipAroundThePlaquetteIsAHalfTurn) {
-  std::vector<Frame> frames;
-  for (double a : {0.0, 3 * pi / 4, pi / 4, pi / 2}) frames.push_back(rotation_about_e3(a));
-  const auto found = scan_disclinations(frames, 2, 2, 0.5);
-  ASSERT_EQ(found.size(), 1u);
-  EXPECT_NEAR(found[0].angle, pi, 1e-12);
-  const Frame expected = {-1, 0, 0, 0, -1, 0, 0, 0, 1};
-  for (std::size_t e = 0; e < 9; ++e) EXPECT_NEAR(found[0].holonomy[e], expected[e], 1e-12);
-  EXPECT_TRUE(scan_disclinations(frames, 2, 2, found[0].angle).empty());  // strict
 }
 
 // The two-row scan of detect_defects against the 3x3 scan over the whole frame field: the
