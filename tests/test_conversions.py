@@ -135,20 +135,14 @@ def test_type_error_subclass_passes_unchanged():
         np.zeros((3, 4))[:, ::2],
         np.zeros((3, 2))[::-1],
         np.asfortranarray(np.zeros((3, 2))),
+        np.frombuffer(bytes(48)).reshape(3, 2),  # read-only
     ],
-    ids=["masked", "subclass", "strided", "reversed", "fortran"],
+    ids=["masked", "subclass", "strided", "reversed", "fortran", "read-only"],
 )
 def test_accepted_2d_arrays(array):
     # The array passes; the next parameter's failure proves it.
     with pytest.raises(TypeError, match="^argument 'sigma': must be real number, not str$"):
         nt.compute_structure_tensor(array, "x")
-
-
-def test_read_only_arrays_are_accepted():
-    image = np.zeros((3, 2))
-    image.flags.writeable = False
-    with pytest.raises(TypeError, match="^argument 'sigma'"):
-        nt.compute_structure_tensor(image, "x")
 
 
 def test_conversion_runs_in_parameter_order():
