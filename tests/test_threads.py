@@ -24,20 +24,13 @@ print(digest.hexdigest())
 
 
 def test_results_do_not_depend_on_the_thread_count():
+    # "0" and "many" are not counts: the pool falls back to the processor count.
     digests = set()
-    for threads in ("1", "2", "7"):
+    for threads in ("1", "2", "7", "0", "many"):
         result = run_python(DIGEST_SCRIPT, TAZMIR_NUM_THREADS=threads)
         assert result.returncode == 0, result.stderr
         digests.add(result.stdout.strip())
     assert len(digests) == 1
-
-
-@pytest.mark.parametrize("value", ["0", "many"])
-def test_invalid_thread_counts_fall_back_to_the_processor_count(value):
-    result = run_python(DIGEST_SCRIPT, TAZMIR_NUM_THREADS=value)
-    assert result.returncode == 0, result.stderr
-    reference = run_python(DIGEST_SCRIPT, TAZMIR_NUM_THREADS="1")
-    assert result.stdout == reference.stdout
 
 
 def _child_digest(seed: int) -> str:
