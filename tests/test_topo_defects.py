@@ -104,28 +104,11 @@ def test_non_finite_angles_are_never_reported():
 # --- the true charge sign: theta = s * atan2(row - r0, col - c0) winds by 2 pi s --------------
 
 
-@pytest.mark.parametrize(
-    "k, charge",
-    [(2, 0.5), (2, -0.5), (1, 1.0), (1, -1.0), (6, 1 / 6), (6, -1 / 6)],
-    ids=["nematic+", "nematic-", "polar+", "polar-", "hexatic+", "hexatic-"],
-)
-@pytest.mark.parametrize("nx, ny, centre", [(8, 8, (3.5, 4.5)), (12, 5, (6.5, 1.5))],
-                         ids=["square", "tall"])
-def test_single_defect_charge(k, charge, nx, ny, centre):
-    result = detect(atan2_field(nx, ny, [(*centre, charge)]), nx, ny, k=k)
-    assert summary(result) == [(centre, charge)]
-    assert result[0]["angle"] == pytest.approx(PI, abs=1e-7)
-
-
-@pytest.mark.parametrize("k", [1, 2, 6])
+@pytest.mark.parametrize("k", [1, 2, 6], ids=["polar", "nematic", "hexatic"])
 def test_noisy_field_of_four_defects(k):
     q = 1 / k
     defects = [(3.5, 4.5, q), (3.5, 15.5, -q), (12.5, 9.5, q), (16.5, 3.5, -q)]
     result = detect(atan2_field(20, 22, defects, noise=0.02), 20, 22, k=k)
     assert summary(result) == [((r0, c0), s) for r0, c0, s in defects]
+    assert [d["angle"] for d in result] == pytest.approx([PI] * 4, abs=1e-7)
 
-
-def test_opposite_half_defects_sum_to_zero():
-    result = detect(atan2_field(10, 14, [(4.5, 3.5, 0.5), (4.5, 9.5, -0.5)]), 10, 14)
-    assert _native.validate_poincare_hopf([d["charge"] for d in result], 0, 1e-12) == {
-        "charge_sum": 0.0, "euler_characteristic": 0, "is_valid": True}
