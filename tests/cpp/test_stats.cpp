@@ -71,8 +71,8 @@ std::uint32_t keystream_word(const Key& key, std::uint64_t i) {
 }
 
 // The words are the 12-round keystream of the key across refills, a 64-bit word two of
-// them, low first (the key itself, PCG32 seeding, is pinned by the permutation tests'
-// p-values in tests/test_digest.py and tests/test_stats.py).
+// them, low first (the key itself, PCG32 seeding, is pinned by the permutation p-values
+// in tests/test_digest.py).
 TEST(ChaCha12Generator, StreamsTheTwelveRoundKeystream) {
   const Key key = seed_from_u64(3).key();
   // Empty buffer, inside, last full pair, a pair straddling two refills, after refills.
