@@ -9,7 +9,7 @@ import pytest
 import _native
 import tazmir
 from tazmir.grid import grid_to_pixels
-from tazmir.synthetic import PlantedDefect, planted_director, synthetic_tissue
+from tazmir.synthetic import PlantedDefect, synthetic_tissue
 
 
 @pytest.fixture(scope="module")
@@ -32,15 +32,6 @@ def assert_found_planted(result, planted, tolerance_px):
             if math.hypot(d.row - truth.row, d.col - truth.col) <= tolerance_px
         ]
         assert [d.charge for d in near] == [truth.charge]
-
-
-def test_planted_director_has_the_charge_detect_defects_reports():
-    # Sampled on a 2x2 grid around the defect, the planted field winds by exactly +-1/2.
-    rows, cols = np.meshgrid([0.0, 1.0], [0.0, 1.0], indexing="ij")
-    for charge in (0.5, -0.5):
-        theta = planted_director(rows, cols, [PlantedDefect(0.5, 0.5, charge)])
-        found = _native.detect_defects(np.ascontiguousarray(theta).ravel(), 2, 2, 2, 1.0)
-        assert [d["charge"] for d in found] == [charge]
 
 
 @pytest.mark.parametrize(
