@@ -37,18 +37,13 @@ constexpr ChaChaState rfc_block = {
     0x9aaa2204u, 0x4e6cd4c3u, 0x466482d2u, 0x09aa9f07u, 0x05d7c214u, 0xa2028bd9u,
     0xd19c12b5u, 0xb94e16deu, 0xe883d0cbu, 0x4e3c50a2u};
 
-TEST(ChaChaBlock, TwentyRoundsMatchRfc8439InEveryKernel) {
+TEST(ChaChaBlock, TwentyRoundsMatchRfc8439) {
   EXPECT_EQ(chacha_block<20>(chacha_input(rfc_key, rfc_counter, rfc_nonce)), rfc_block);
-  std::uint32_t out[128];
-  chacha_blocks4<20>(rfc_key, rfc_counter, rfc_nonce, out);
-  EXPECT_TRUE(std::equal(rfc_block.begin(), rfc_block.end(), out));
-  if (!chacha_blocks8_available()) return;
-  chacha_blocks8<20>(rfc_key, rfc_counter, rfc_nonce, out, out + 64);
-  EXPECT_TRUE(std::equal(rfc_block.begin(), rfc_block.end(), out));
 }
 
 // The SIMD kernels agree word for word with the scalar block in every lane, also where the
-// counter's low word or the whole 64-bit counter wraps inside the group.
+// counter's low word or the whole 64-bit counter wraps inside the group (the round count is
+// only a loop bound, the same in every kernel).
 TEST(ChaChaBlock, EveryLaneEqualsTheScalarBlock) {
   const Key key = {0xdeadbeefu, 1u, 2u, 0xffffffffu, 0x80000000u, 5u, 6u, 0x12345678u};
   const bool wide = chacha_blocks8_available();
