@@ -62,7 +62,7 @@ def test_a_movie_spread_frame_by_frame_over_the_cluster_matches_the_serial_run(t
     assert status == 0
     serial, clustered = read_outputs(tmp_path / "serial"), read_outputs(tmp_path / "cluster")
     assert "movie/tracks.csv" in serial and serial == clustered
-    assert {"process_file", "analyze_image"} <= set(prefixes)
+    assert {"process_file", "analyze_frame"} <= set(prefixes)
 
 
 def test_an_unreachable_scheduler_is_reported_without_a_traceback(tmp_path, capsys):

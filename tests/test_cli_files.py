@@ -111,7 +111,7 @@ def test_a_second_run_is_refused_overwritten_or_resumed(lab, tmp_path, capsys):
     (tmp_path / "plain" / "summary.json").unlink()  # as a run killed mid-folder leaves it
     calls = []
     real = batch.process_file
-    batch.process_file = lambda path, *a: calls.append(path) or real(path, *a)
+    batch.process_file = lambda path, *a, **k: calls.append(path) or real(path, *a, **k)
     try:
         assert analyze(*inputs, "--out", tmp_path, "--resume") == 0
     finally:

@@ -18,7 +18,7 @@ from pathlib import Path
 from typing import Any, Optional
 
 from .analysis import analyze_image
-from .export import write_results
+from .export import MapsFile, write_results
 from .files import output_names, read_summary, write_summary_csv
 from .io import ImageData, ImageReadError, read_image, select_planes
 
@@ -61,6 +61,7 @@ class FileOutcome:
     info: dict[str, Any] = field(default_factory=dict)
     notes: tuple[str, ...] = ()
     error: Optional[str] = None
+    maps_file: Optional[str] = None  # a movie's maps.tif, filled while it was analysed
 
 
 class InputError(Exception):
@@ -141,6 +142,7 @@ def _movie(planes: Any, frame_workers: int, on_cluster: bool, **arguments: Any) 
 
     if not on_cluster:
         return analyze_movie(planes, workers=frame_workers, **arguments)
+    arguments.pop("maps", None)  # cluster workers need not see this machine's disk
     from distributed import worker_client
 
     # This task leaves its worker's slot while the frames run as tasks of their own.
@@ -150,7 +152,7 @@ def _movie(planes: Any, frame_workers: int, on_cluster: bool, **arguments: Any) 
 
 
 def _analyse(path: str, options: AnalysisOptions, frame_workers: int,
-             on_cluster: bool = False) -> FileOutcome:
+             on_cluster: bool = False, maps_path: Optional[str] = None) -> FileOutcome:
     source = Path(path)
     try:
         image = read_image(source, lazy=True)
@@ -175,12 +177,16 @@ def _analyse(path: str, options: AnalysisOptions, frame_workers: int,
                   "grid_step": options.grid_step, "core_radius": options.core_radius}
         if options.mask is not None:
             common["mask"] = _region(options.mask, source, planes.frame_shape, options.z)
+        maps = None
         if planes.is_movie:
             interval = options.frame_interval_s or image.frame_interval_s
+            if maps_path is not None and not on_cluster and len(planes) > 1:
+                maps = MapsFile.create(maps_path, len(planes), planes.frame_shape, pixel_size,
+                                       interval)
             result = _movie(
                 planes, frame_workers, on_cluster, frame_interval_s=interval,
-                search_range_um=options.search_range_um, memory=options.memory, **labels,
-                **common,
+                search_range_um=options.search_range_um, memory=options.memory, maps=maps,
+                **labels, **common,
             )
             shown = planes[len(planes) - 1]
         else:
@@ -191,24 +197,37 @@ def _analyse(path: str, options: AnalysisOptions, frame_workers: int,
         from .figures import render_png
 
         png = render_png(result, shown)
-    return FileOutcome(path, result=result, png=png, info=info, notes=tuple(notes))
+    return FileOutcome(path, result=result, png=png, info=info, notes=tuple(notes),
+                       maps_file=None if maps is None else maps.path)
 
 
 def process_file(path: str, options: AnalysisOptions, frame_workers: int = 1,
-                 on_cluster: bool = False) -> FileOutcome:
+                 on_cluster: bool = False, maps_path: Optional[str] = None) -> FileOutcome:
     """Read, analyse and draw one file; failures come back as `FileOutcome.error`.
 
     The frames of a movie run in ``frame_workers`` local processes, or as tasks of the Dask
-    cluster when ``on_cluster`` (called as a task there)."""
+    cluster when ``on_cluster`` (called as a task there). With ``maps_path`` a movie's
+    maps.tif is filled there frame by frame (`tazmir.export.MapsFile`), and removed again
+    when the file fails."""
     try:
-        return _analyse(path, options, frame_workers, on_cluster)
+        return _analyse(path, options, frame_workers, on_cluster, maps_path)
     except InputError as exc:
-        return FileOutcome(path, error=str(exc))
-    except (ValueError, TypeError) as exc:
-        return FileOutcome(path, error=f"cannot analyse image: {exc}")
+        error = str(exc)
+    except (ValueError, TypeError, OSError) as exc:
+        error = f"cannot analyse image: {exc}"
     except MemoryError:
         # One huge image must not end the batch; the others may well fit.
-        return FileOutcome(path, error="cannot analyse image: not enough memory")
+        error = "cannot analyse image: not enough memory"
+    except BaseException:
+        _discard(maps_path)
+        raise
+    _discard(maps_path)
+    return FileOutcome(path, error=error)
+
+
+def _discard(path: Optional[str]) -> None:
+    if path is not None:
+        Path(path).unlink(missing_ok=True)
 
 
 def _limit_threads(threads: int) -> None:
@@ -221,10 +240,12 @@ def _limit_threads(threads: int) -> None:
     os.environ.setdefault("TAZMIR_NUM_THREADS", str(threads))
 
 
-def _serial(paths: Sequence[str], options: AnalysisOptions, frame_workers: int
-            ) -> Iterator[FileOutcome]:
-    for path in paths:
-        yield process_file(path, options, frame_workers)
+def _serial(todo: Sequence[tuple[str, str]], options: AnalysisOptions, frame_workers: int,
+            out_dir: Path) -> Iterator[FileOutcome]:
+    for path, name in todo:
+        # A hidden name beside the results folders, cleared with them when a run is killed.
+        maps_path = out_dir / f".{name}.maps.partial-{os.getpid()}.tif"
+        yield process_file(path, options, frame_workers, maps_path=str(maps_path))
 
 
 def _local_processes(
@@ -340,7 +361,7 @@ def run_batch(
     elif workers > 1 and len(todo_files) > 1:
         outcomes = _local_processes(todo_files, options, workers)
     else:
-        outcomes = _serial(todo_files, options, workers)
+        outcomes = _serial(todo, options, workers, out_dir)
     out_dir.mkdir(parents=True, exist_ok=True)
     _remove_leftovers(out_dir)
     summaries: dict[str, dict[str, Any]] = {n: read_summary(out_dir / n) for n in done}
@@ -351,10 +372,12 @@ def run_batch(
             try:
                 write_results(out_dir / name, outcome.result, png=outcome.png,
                               figure=options.figure, overwrite=overwrite or resume,
-                              info=outcome.info)
+                              info=outcome.info, maps_file=outcome.maps_file)
                 summaries[name] = read_summary(out_dir / name)
             except OSError as exc:
                 return FileOutcome(file, error=f"cannot write results: {exc}")
+            finally:
+                _discard(outcome.maps_file)  # moved into the folder unless it failed
         return outcome
 
     # One folder is written (mostly the maps, with the interpreter lock released) while the

@@ -9,12 +9,14 @@ from __future__ import annotations
 
 import contextlib
 import csv
+import dataclasses
 import io
 import json
 import math
 import os
 import shutil
 from collections.abc import Iterator, Mapping, Sequence
+from dataclasses import dataclass
 from pathlib import Path
 from typing import Any, Optional
 
@@ -26,6 +28,7 @@ from .result import DEFECT_COLUMNS
 __all__ = [
     "DEFECT_COLUMNS",
     "MAP_CHANNELS",
+    "MapsFile",
     "csv_text",
     "defect_rows",
     "order_map",
@@ -113,31 +116,84 @@ def _map_planes(result: Any) -> Iterator[np.ndarray]:
     yield order_map(result)
 
 
+def _maps_layout(n_frames: Optional[int], frame_shape: tuple[int, int], pixel_size_um: float,
+                 frame_interval_s: Optional[float]) -> dict[str, Any]:
+    """tifffile's arguments for maps.tif: a float32 ImageJ hyperstack (C, Y, X), or
+    (T, C, Y, X) for a movie (``n_frames`` not None), with the pixel size in µm in the
+    resolution tags. The data start on a memory-map boundary, so a movie's maps can be
+    filled in place (`MapsFile`) and give the same bytes as when written at once."""
+    import mmap
+
+    shape: tuple[int, ...] = (len(MAP_CHANNELS), *frame_shape)
+    metadata: dict[str, Any] = {"axes": "CYX", "unit": "um", "Labels": list(MAP_CHANNELS),
+                                "mode": "grayscale"}
+    if n_frames is not None:
+        shape = (n_frames, *shape)
+        metadata.update(axes="TCYX", Labels=list(MAP_CHANNELS) * n_frames)
+        if frame_interval_s is not None:
+            metadata["finterval"] = frame_interval_s
+    return {"shape": shape, "dtype": np.float32, "imagej": True, "metadata": metadata,
+            "resolution": (1.0 / pixel_size_um, 1.0 / pixel_size_um),
+            "align": mmap.ALLOCATIONGRANULARITY}
+
+
 def write_maps(path: Path, frames: Sequence[Any], pixel_size_um: float,
                frame_interval_s: Optional[float] = None) -> None:
-    """maps.tif: a float32 ImageJ hyperstack (C, Y, X), or (T, C, Y, X) for a movie, with
-    channels theta_rad, coherence, order and the pixel size in µm in the resolution tags.
+    """maps.tif: channels theta_rad, coherence and order of every frame (`_maps_layout`).
     Frames are computed and written one at a time."""
     import tifffile
-
-    rows, cols = frames[0].theta.shape
-    movie = len(frames) > 1
-    shape: tuple[int, ...] = (len(MAP_CHANNELS), rows, cols)
-    if movie:
-        shape = (len(frames), *shape)
-    metadata: dict[str, Any] = {"axes": "TCYX" if movie else "CYX", "unit": "um",
-                                "Labels": list(MAP_CHANNELS) * len(frames), "mode": "grayscale"}
-    if movie and frame_interval_s is not None:
-        metadata["finterval"] = frame_interval_s
 
     def planes() -> Iterator[np.ndarray]:
         for frame in frames:
             yield from _map_planes(frame)
 
-    tifffile.imwrite(
-        path, planes(), shape=shape, dtype=np.float32, imagej=True,
-        resolution=(1.0 / pixel_size_um, 1.0 / pixel_size_um), metadata=metadata,
-    )
+    layout = _maps_layout(len(frames) if len(frames) > 1 else None, frames[0].theta.shape,
+                          pixel_size_um, frame_interval_s)
+    tifffile.imwrite(path, planes(), **layout)
+
+
+@dataclass(frozen=True)
+class MapsFile:
+    """A movie's maps.tif, made before its analysis and filled frame by frame, in this
+    process or in frame workers.
+
+    Each frame's maps go straight into the file and are read back from it, so a long movie's
+    maps are neither held in memory nor sent between processes, and nothing is left to write
+    once the last frame is done.
+    """
+
+    path: str
+    offset: int
+    shape: tuple[int, ...]
+
+    @classmethod
+    def create(cls, path: str | Path, n_frames: int, frame_shape: tuple[int, int],
+               pixel_size_um: float, frame_interval_s: Optional[float]) -> "MapsFile":
+        import tifffile
+
+        layout = _maps_layout(n_frames, frame_shape, pixel_size_um, frame_interval_s)
+        offset, _ = tifffile.imwrite(path, None, returnoffset=True, **layout)
+        return cls(str(path), int(offset), tuple(layout["shape"]))
+
+    def _frames(self, mode: str) -> np.memmap:
+        return np.memmap(self.path, dtype=np.float32, mode=mode, offset=self.offset,
+                         shape=self.shape)
+
+    def store(self, t: int, result: Any) -> Any:
+        """Write frame ``t``'s maps; return the result without them (`attach` puts them back
+        as views of the file), light enough to send from a worker."""
+        frame_bytes = int(np.prod(self.shape[1:])) * 4
+        # Plain writes, not a writable memory map: a full disk is an OSError, not a crash.
+        with open(self.path, "r+b") as handle:
+            handle.seek(self.offset + t * frame_bytes)
+            for plane in _map_planes(result):
+                handle.write(np.ascontiguousarray(plane, dtype=np.float32).data)
+        return dataclasses.replace(result, theta=None, coherence=None)
+
+    def attach(self, t: int, result: Any) -> Any:
+        """``result`` with its pixel maps as read-only views of frame ``t`` in the file."""
+        planes = self._frames("r")
+        return dataclasses.replace(result, theta=planes[t, 0], coherence=planes[t, 1])
 
 
 @contextlib.contextmanager
@@ -200,15 +256,16 @@ def write_results(
     overwrite: bool = False,
     info: Optional[Mapping[str, Any]] = None,
     png: Optional[bytes] = None,
+    maps_file: Optional[str | Path] = None,
 ) -> Path:
     """Write the results folder of an `ImageAnalysis` or `MovieAnalysis`, as the command line
     does: summary.json (with ``info`` such as the file and the pixel-size source added),
     params.json, defects.csv, nuclei.csv, ripley.csv and cells.csv (when labels were given),
-    maps.tif and
-    analysis.png (unless ``figure`` is False; ``png`` passes a figure already drawn, ``image``
-    is drawn under the director field). The folder appears complete or not at all; an
-    existing non-empty one is written into only with ``overwrite`` (its results are replaced,
-other files left alone). Returns the folder.
+    maps.tif (``maps_file``: a movie's `MapsFile` already filled, moved in) and analysis.png
+    (unless ``figure`` is False; ``png`` passes a figure already drawn, ``image`` is drawn
+    under the director field). The folder appears complete or not at all; an existing
+    non-empty one is written into only with ``overwrite`` (its results are replaced, other
+    files left alone). Returns the folder.
     """
     folder = Path(folder)
     if figure and png is None:
@@ -243,8 +300,11 @@ other files left alone). Returns the folder.
         pattern = getattr(result, "ripley", None)
         if pattern is not None:
             (stage / "ripley.csv").write_text(pattern.to_csv(), encoding="utf-8")
-        write_maps(stage / "maps.tif", frames, result.pixel_size_um,
-                   getattr(result, "frame_interval_s", None))
+        if maps_file is not None:
+            os.replace(maps_file, stage / "maps.tif")  # filled while the frames were analysed
+        else:
+            write_maps(stage / "maps.tif", frames, result.pixel_size_um,
+                       getattr(result, "frame_interval_s", None))
         if png is not None:
             (stage / "analysis.png").write_bytes(png)
         (stage / "summary.json").write_text(summary_json(summary), encoding="utf-8")

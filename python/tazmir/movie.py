@@ -9,6 +9,7 @@ annihilation of +-1/2 pairs.
 
 from __future__ import annotations
 
+import contextlib
 import dataclasses
 import math
 import warnings
@@ -23,7 +24,7 @@ import numpy.typing as npt
 import _native
 
 from .analysis import analyze_image
-from .export import DEFECT_COLUMNS, defect_rows
+from .export import DEFECT_COLUMNS, MapsFile, defect_rows
 from .result import Defect, ImageAnalysis
 
 __all__ = ["MovieAnalysis", "TRACK_COLUMNS", "analyze_movie", "link_defects"]
@@ -313,9 +314,22 @@ def _frame_pool(workers: int) -> Any:
     return executor
 
 
+def _prepare_linking() -> None:
+    """Import trackpy (about a second, with scipy.stats) while the first frames run
+    elsewhere, instead of after the last."""
+    with contextlib.suppress(ImportError):  # link_defects says what is missing
+        import trackpy  # noqa: F401
+
+
+def _analyze_frame(image: Any, t: int, maps: Optional[MapsFile], options: dict[str, Any]
+                   ) -> ImageAnalysis:
+    result = analyze_image(image, **options)
+    return result if maps is None else maps.store(t, result)
+
+
 def _analyze_frames(
     frames: Iterable[npt.ArrayLike], options: dict[str, Any], nuclei: Any, cells: Any,
-    workers: int, executor: Any = None,
+    workers: int, executor: Any = None, maps: Optional[MapsFile] = None,
 ) -> list[ImageAnalysis]:
     iterator = iter(frames)
     try:
@@ -330,23 +344,29 @@ def _analyze_frames(
         # One set of scales for every frame, chosen on the first.
         options = {**options, "sigma": first.sigma, "grid_step": first.grid_step,
                    "core_radius": first.core_radius_px}
-        results = [first]
+        results = [first if maps is None else maps.store(0, first)]
         if executor is None:
             for t, image in enumerate(iterator, start=1):
-                results.append(analyze_image(image, **options, **_labels_at(nuclei, cells, t)))
-            return results
-        # Keep only a few frames in flight, so a long movie is never read whole.
-        pending: list[Future] = []
-        for t, image in enumerate(iterator, start=1):
-            pending.append(executor.submit(
-                analyze_image, np.asarray(image), **options, **_labels_at(nuclei, cells, t)))
-            if len(pending) >= 2 * max(workers, 1):
-                results.append(pending.pop(0).result())
-        results.extend(f.result() for f in pending)
-        return results
+                results.append(_analyze_frame(image, t, maps,
+                                              {**options, **_labels_at(nuclei, cells, t)}))
+        else:
+            # Keep only a few frames in flight, so a long movie is never read whole.
+            pending: list[Future] = []
+            for t, image in enumerate(iterator, start=1):
+                pending.append(executor.submit(
+                    _analyze_frame, np.asarray(image), t, maps,
+                    {**options, **_labels_at(nuclei, cells, t)}))
+                if t == 1:
+                    _prepare_linking()
+                if len(pending) >= 2 * max(workers, 1):
+                    results.append(pending.pop(0).result())
+            results.extend(f.result() for f in pending)
     finally:
         if own:
             executor.shutdown(cancel_futures=True)
+    if maps is not None:
+        results = [maps.attach(t, result) for t, result in enumerate(results)]
+    return results
 
 
 def _labels_at(nuclei: Any, cells: Any, t: int) -> dict[str, Any]:
@@ -369,6 +389,7 @@ def analyze_movie(
     cells: Optional[Sequence[npt.ArrayLike]] = None,
     workers: int = 1,
     executor: Any = None,
+    maps: Optional[MapsFile] = None,
     **options: Any,
 ) -> MovieAnalysis:
     """Analyse a movie (a (T, Y, X) array or any sequence of 2-D frames) frame by frame and
@@ -382,7 +403,9 @@ def analyze_movie(
     processes; ``executor`` (anything with ``submit(fn, *args, **kwargs)`` returning a future,
     such as a `concurrent.futures.Executor`) runs them there instead, ``workers`` frames at
     a time. Frames are read one at a time and only a few are in flight, so the movie is never
-    held whole. Needs pandas and trackpy (the ``cli`` extra).
+    held whole. ``maps`` (a `tazmir.export.MapsFile` made for this movie's frames) receives
+    every frame's pixel maps as it is analysed; the frames then hold them as read-only views
+    of that file instead of in memory. Needs pandas and trackpy (the ``cli`` extra).
     """
     for name, value in (("frame_interval_s", frame_interval_s),
                         ("search_range_um", search_range_um)):
@@ -390,8 +413,11 @@ def analyze_movie(
             raise ValueError(f"{name} must be a positive finite number, got {value!r}")
     if isinstance(memory, bool) or not isinstance(memory, (int, np.integer)) or memory < 0:
         raise ValueError(f"memory must be a non-negative integer, got {memory!r}")
+    if maps is not None and not (hasattr(frames, "__len__") and len(frames) == maps.shape[0]):
+        raise ValueError(f"maps is made for {maps.shape[0]} frames: the movie must be a "
+                         "sequence of as many")
     options = {**options, "pixel_size_um": pixel_size_um}
-    results = _analyze_frames(frames, options, nuclei, cells, workers, executor)
+    results = _analyze_frames(frames, options, nuclei, cells, workers, executor, maps)
     pixel_size = results[0].pixel_size_um
     reach = search_range_um if search_range_um is not None else _default_range(results, pixel_size)
     linked = link_defects([f.defects for f in results], reach, int(memory))
