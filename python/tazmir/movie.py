@@ -14,7 +14,7 @@ import dataclasses
 import math
 import warnings
 from collections.abc import Iterable, Sequence
-from concurrent.futures import Future
+from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import Any, Optional
 
@@ -346,9 +346,19 @@ def _analyze_frames(
                    "core_radius": first.core_radius_px}
         results = [first if maps is None else maps.store(0, first)]
         if executor is None:
-            for t, image in enumerate(iterator, start=1):
-                results.append(_analyze_frame(image, t, maps,
-                                              {**options, **_labels_at(nuclei, cells, t)}))
+            # A frame's maps go to the file while the next frame is analysed.
+            with ThreadPoolExecutor(1) as writer:
+                stored: Optional[Future] = None
+                for t, image in enumerate(iterator, start=1):
+                    result = analyze_image(image, **options, **_labels_at(nuclei, cells, t))
+                    if maps is None:
+                        results.append(result)
+                        continue
+                    if stored is not None:
+                        results.append(stored.result())
+                    stored = writer.submit(maps.store, t, result)
+                if stored is not None:
+                    results.append(stored.result())
         else:
             # Keep only a few frames in flight, so a long movie is never read whole.
             pending: list[Future] = []
