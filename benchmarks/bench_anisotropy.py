@@ -28,20 +28,13 @@ import time
 import numpy as np
 
 import _native
+from timing import best_seconds
 import tazmir
 import tazmir.analysis
 from tazmir import elasticity
 from tazmir.elasticity import N_SECTORS, defect_anisotropy, profile_table, splay_bend_profile
 from tazmir.synthetic import anisotropic_defect_tissue
 
-
-def best_seconds(run, repeats: int) -> float:
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        run()
-        times.append(time.perf_counter() - start)
-    return min(times)
 
 
 def planted_field(epsilon: float, size: int = 640) -> np.ndarray:

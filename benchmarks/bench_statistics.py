@@ -15,17 +15,10 @@ import numpy as np
 from scipy.spatial import cKDTree
 
 import _native
+from timing import best_seconds
 from tazmir.correlation import director_correlation
 from tazmir.spatial import default_radii, ripley, ripley_k
 
-
-def best(function, repeat=3):
-    times = []
-    for _ in range(repeat):
-        start = time.perf_counter()
-        function()
-        times.append(time.perf_counter() - start)
-    return min(times)
 
 
 def correlation(side):
@@ -34,8 +27,8 @@ def correlation(side):
     y, x = np.mgrid[0:side, 0:side].astype(float)
     points = np.ascontiguousarray(np.column_stack([x.ravel(), y.ravel()]))
     n_bins = side // 2 - 1
-    fft = best(lambda: director_correlation(theta, spacing_um=1.0))
-    pairs = best(lambda: _native.orientational_correlation(
+    fft = best_seconds(lambda: director_correlation(theta, spacing_um=1.0))
+    pairs = best_seconds(lambda: _native.orientational_correlation(
         points, theta.ravel(), 2, n_bins + 0.5, n_bins), repeat=1)
     print(f"G_2 on a {side} x {side} grid: FFT {fft * 1e3:8.1f} ms, pair loop "
           f"{pairs * 1e3:8.1f} ms, ratio {pairs / fft:7.1f}")
@@ -57,8 +50,8 @@ def ripley_speed(n):
     window = (0.0, 0.0, 1000.0, 1000.0)
     points = rng.uniform(0, 1000, (n, 2))
     radii = default_radii(n, window)
-    ours = best(lambda: ripley_k(points, window, radii))
-    peer = best(lambda: kdtree_k(points, window, radii))
+    ours = best_seconds(lambda: ripley_k(points, window, radii))
+    peer = best_seconds(lambda: kdtree_k(points, window, radii))
     assert np.allclose(ripley_k(points, window, radii), kdtree_k(points, window, radii))
     print(f"Ripley K of {n} points: cell grid {ours * 1e3:8.1f} ms, scipy KD-tree "
           f"{peer * 1e3:8.1f} ms, ratio {peer / ours:5.2f}")

@@ -8,8 +8,6 @@ and the ratio peer / tazmir (above 1 means tazmir is faster).
 
 import argparse
 import math
-import time
-import tracemalloc
 import warnings
 
 import numpy as np
@@ -17,26 +15,9 @@ import scipy.stats
 from scipy.spatial.distance import pdist
 
 import _native
+from timing import best_times, peak_bytes
 
 
-def best_times(functions, repeat):
-    """Best wall time of each function, the runs interleaved so that load from other
-    processes on the machine falls on all of them alike."""
-    best = [math.inf] * len(functions)
-    for _ in range(repeat):
-        for slot, function in enumerate(functions):
-            start = time.perf_counter()
-            function()
-            best[slot] = min(best[slot], time.perf_counter() - start)
-    return best
-
-
-def peak_bytes(function):
-    tracemalloc.start()
-    function()
-    peak = tracemalloc.get_traced_memory()[1]
-    tracemalloc.stop()
-    return peak
 
 
 def report(label, ours, peer, peer_name, target):

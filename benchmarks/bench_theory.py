@@ -5,12 +5,11 @@ Prints the best time of each and the ratio NumPy / native, measured in the same 
 """
 
 import argparse
-import time
-import tracemalloc
 
 import numpy as np
 
 import _native
+from timing import best_times, peak_bytes
 
 
 def frank_energy_numpy(thetas, nx, ny, dx):
@@ -27,23 +26,6 @@ def frank_energy_numpy(thetas, nx, ny, dx):
     return {"splay": splay, "bend": bend, "ratio": splay / bend if bend > 1e-15 else np.inf}
 
 
-def best_times(fns, repeat):
-    """Best time of each function, alternating them so that load on a shared machine hits both."""
-    best = [float("inf")] * len(fns)
-    for _ in range(repeat):
-        for k, fn in enumerate(fns):
-            start = time.perf_counter()
-            fn()
-            best[k] = min(best[k], time.perf_counter() - start)
-    return best
-
-
-def peak_allocation(fn):
-    tracemalloc.start()
-    fn()
-    peak = tracemalloc.get_traced_memory()[1]
-    tracemalloc.stop()
-    return peak
 
 
 def main():
@@ -69,7 +51,7 @@ def main():
     )
     # NumPy reports its buffers to tracemalloc; the native scratch is three rows.
     mib = 1 << 20
-    numpy_peak = peak_allocation(lambda: frank_energy_numpy(thetas, n, n, 0.5)) / mib
+    numpy_peak = peak_bytes(lambda: frank_energy_numpy(thetas, n, n, 0.5)) / mib
     print(f"frank_energy {n}x{n}: native {t_native * 1e3:.1f} ms, "
           f"numpy {t_numpy * 1e3:.1f} ms, ratio {t_numpy / t_native:.2f}x "
           f"(numpy peak {numpy_peak:.0f} MiB, grid {thetas.nbytes / mib:.0f} MiB)")
