@@ -62,6 +62,7 @@ class FileOutcome:
     notes: tuple[str, ...] = ()
     error: Optional[str] = None
     maps_file: Optional[str] = None  # a movie's maps.tif, filled while it was analysed
+    shown: Any = None  # the image under a figure left to be drawn
 
 
 class InputError(Exception):
@@ -152,7 +153,8 @@ def _movie(planes: Any, frame_workers: int, on_cluster: bool, **arguments: Any) 
 
 
 def _analyse(path: str, options: AnalysisOptions, frame_workers: int,
-             on_cluster: bool = False, maps_path: Optional[str] = None) -> FileOutcome:
+             on_cluster: bool = False, maps_path: Optional[str] = None, draw: bool = True
+             ) -> FileOutcome:
     source = Path(path)
     try:
         image = read_image(source, lazy=True)
@@ -192,25 +194,30 @@ def _analyse(path: str, options: AnalysisOptions, frame_workers: int,
         else:
             result = analyze_image(first, **labels, **common)
             shown = first
-    png = None
-    if options.figure:
-        from .figures import render_png
+    if not options.figure:
+        return FileOutcome(path, result=result, info=info, notes=tuple(notes),
+                           maps_file=None if maps is None else maps.path)
+    if not draw:
+        return FileOutcome(path, result=result, shown=shown, info=info, notes=tuple(notes),
+                           maps_file=None if maps is None else maps.path)
+    from .figures import render_png
 
-        png = render_png(result, shown)
-    return FileOutcome(path, result=result, png=png, info=info, notes=tuple(notes),
-                       maps_file=None if maps is None else maps.path)
+    return FileOutcome(path, result=result, png=render_png(result, shown), info=info,
+                       notes=tuple(notes), maps_file=None if maps is None else maps.path)
 
 
 def process_file(path: str, options: AnalysisOptions, frame_workers: int = 1,
-                 on_cluster: bool = False, maps_path: Optional[str] = None) -> FileOutcome:
+                 on_cluster: bool = False, maps_path: Optional[str] = None,
+                 draw: bool = True) -> FileOutcome:
     """Read, analyse and draw one file; failures come back as `FileOutcome.error`.
 
     The frames of a movie run in ``frame_workers`` local processes, or as tasks of the Dask
     cluster when ``on_cluster`` (called as a task there). With ``maps_path`` a movie's
     maps.tif is filled there frame by frame (`tazmir.export.MapsFile`), and removed again
-    when the file fails."""
+    when the file fails. Without ``draw`` the figure is left to the caller (the image under
+    it is in `FileOutcome.shown`)."""
     try:
-        return _analyse(path, options, frame_workers, on_cluster, maps_path)
+        return _analyse(path, options, frame_workers, on_cluster, maps_path, draw)
     except InputError as exc:
         error = str(exc)
     except (ValueError, TypeError, OSError) as exc:
@@ -223,6 +230,15 @@ def process_file(path: str, options: AnalysisOptions, frame_workers: int = 1,
         raise
     _discard(maps_path)
     return FileOutcome(path, error=error)
+
+
+def _draw(outcome: FileOutcome) -> bytes:
+    from .figures import render_png
+
+    try:
+        return render_png(outcome.result, outcome.shown)
+    except (ValueError, TypeError, MemoryError) as exc:
+        raise InputError(f"cannot draw the figure: {exc}") from None
 
 
 def _discard(path: Optional[str]) -> None:
@@ -245,7 +261,9 @@ def _serial(todo: Sequence[tuple[str, str]], options: AnalysisOptions, frame_wor
     for path, name in todo:
         # A hidden name beside the results folders, cleared with them when a run is killed.
         maps_path = out_dir / f".{name}.maps.partial-{os.getpid()}.tif"
-        yield process_file(path, options, frame_workers, maps_path=str(maps_path))
+        # The figure is drawn by the thread that writes the folder, beside the next file's
+        # analysis.
+        yield process_file(path, options, frame_workers, maps_path=str(maps_path), draw=False)
 
 
 def _local_processes(
@@ -368,16 +386,20 @@ def run_batch(
     failures = 0
 
     def write(file: str, name: str, outcome: FileOutcome) -> FileOutcome:
-        if outcome.error is None:
-            try:
-                write_results(out_dir / name, outcome.result, png=outcome.png,
-                              figure=options.figure, overwrite=overwrite or resume,
-                              info=outcome.info, maps_file=outcome.maps_file)
-                summaries[name] = read_summary(out_dir / name)
-            except OSError as exc:
-                return FileOutcome(file, error=f"cannot write results: {exc}")
-            finally:
-                _discard(outcome.maps_file)  # moved into the folder unless it failed
+        if outcome.error is not None:
+            return outcome
+        try:
+            png = outcome.png if outcome.shown is None else _draw(outcome)
+            write_results(out_dir / name, outcome.result, png=png, figure=options.figure,
+                          overwrite=overwrite or resume, info=outcome.info,
+                          maps_file=outcome.maps_file)
+            summaries[name] = read_summary(out_dir / name)
+        except InputError as exc:
+            return FileOutcome(file, error=str(exc))
+        except OSError as exc:
+            return FileOutcome(file, error=f"cannot write results: {exc}")
+        finally:
+            _discard(outcome.maps_file)  # moved into the folder unless it failed
         return outcome
 
     # One folder is written (mostly the maps, with the interpreter lock released) while the
