@@ -38,6 +38,7 @@ import json
 import math
 import os
 import pstats
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -238,10 +239,14 @@ def main() -> None:
         st_before = None
         runs = {}
         for name, extra in (("no figure", ("--no-figure",)), ("figure", ())):
-            runs[name] = run_cli(paths, folder / f"out-{name.replace(' ', '-')}", *extra)
-            summary = json.loads((folder / f"out-{name.replace(' ', '-')}" / paths[0].stem
-                                  / "summary.json").read_text())
+            out = folder / f"out-{name.replace(' ', '-')}"
+            runs[name] = run_cli(paths, out, *extra)
+            summary = json.loads((out / paths[0].stem / "summary.json").read_text())
             sigma, step = summary["sigma"], summary["grid_step"]
+            # Each run writes 48 MB of maps per image. Kept, they pile up in the page cache,
+            # which some virtual machines fill from fresh host memory at several ms per MB,
+            # a cost that would fall on the next run.
+            shutil.rmtree(out)
             if st_before is None:
                 st_before = structure_tensor_seconds(paths, sigma)
         st_after = structure_tensor_seconds(paths, sigma)
