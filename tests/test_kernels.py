@@ -58,7 +58,9 @@ def test_results_do_not_depend_on_thread_count():
         theta, weight = rng.uniform(0, np.pi, (515, 263)), rng.random((515, 263))
         a = _kernels.nematic_block_means(theta, weight, None, 2)
         b = _kernels.gaussian_blur_stack(np.ascontiguousarray(np.moveaxis(a, -1, 0)), 2.5)
-        print(hashlib.sha256(a.tobytes() + b.tobytes()).hexdigest())
+        from tazmir.spatial import ripley_k
+        k = ripley_k(rng.uniform(0, 100, (3000, 2)), (0, 0, 100, 100), np.linspace(1, 9, 9))
+        print(hashlib.sha256(a.tobytes() + b.tobytes() + k.tobytes()).hexdigest())
     """
     digests = {run_python(code, TAZMIR_NUM_THREADS=str(n)).stdout for n in (1, 2, 5)}
     assert len(digests) == 1 and len(next(iter(digests))) == 65
@@ -78,8 +80,14 @@ def test_results_do_not_depend_on_thread_count():
          ValueError, "weight must be a C-contiguous 2-D array of numpy.float64"),
         (lambda: _kernels.gaussian_blur_stack(np.ones((1, 2, 2)), float("nan")), ValueError,
          "sigma must be a finite number from 0 to 1e6"),
+        (lambda: _kernels.translation_pair_sums(np.ones(3), np.ones(2), 1, 1, 1, np.ones(1)),
+         ValueError, "x and y must have one length"),
+        (lambda: _kernels.translation_pair_sums(np.ones(3), np.ones(3), 0, 1, 1, np.ones(1)),
+         ValueError, "radii must end with a positive finite radius and the window be positive"),
+        (lambda: _kernels.translation_pair_sums(np.ones(3), np.ones(3), 1, 1, 0.5, np.ones(1)),
+         ValueError, "cell must be finite and at least the largest radius"),
     ],
-    ids=["list", "shapes", "step", "dtype", "sigma"],
+    ids=["list", "shapes", "step", "dtype", "sigma", "pair-lengths", "pair-window", "pair-cell"],
 )
 def test_guards(call, error, message):
     with pytest.raises(error) as caught:

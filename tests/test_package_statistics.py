@@ -128,6 +128,9 @@ def test_ripley_k_is_the_translation_corrected_pair_sum_in_any_order():
         np.testing.assert_array_equal(ripley_k(points[order], (0, 0, 100, 60), radii), k)
     shifted = ripley_k(points + (5.0, -3.0), (5, -3, 105, 57), radii)
     np.testing.assert_allclose(shifted, k, rtol=1e-12)
+    # A few points far apart and a tiny radius: no pairs, and no grid of 10^18 empty cells.
+    far = ripley_k([[0, 0], [1e6, 1e6], [5e5, 1]], (0, 0, 1e6, 1e6), [1e-3, 2e-3])
+    np.testing.assert_array_equal(far, [0.0, 0.0])
 
 
 def thomas(rng, n_parents, children, spread, size):

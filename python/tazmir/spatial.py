@@ -4,8 +4,9 @@ K(r) = |W| / (n(n − 1)) · Σ_{i≠j} w_ij · 1[d_ij ≤ r] with the translati
 w_ij = a·b / ((a − |Δx|)(b − |Δy|)) of an a × b window: each pair counts as often as a pair
 with its displacement would be seen in the window, so points near the border are not taken
 for isolated. Pairs are found in a grid of cells as wide as the largest radius (about
-n · (neighbours within r_max) work instead of n²). Points are put in a canonical order first,
-so the result does not depend on the order in which they are given, to the last bit.
+n · (neighbours within r_max) work instead of n²), by a compiled kernel that adds them in a
+fixed order. Points are put in a canonical order first, so the result does not depend on the
+order in which they are given, to the last bit.
 """
 
 from __future__ import annotations
@@ -17,10 +18,10 @@ from typing import Optional
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["RipleyResult", "pairs_within", "ripley", "ripley_k"]
+from . import _kernels
 
-# Candidate pairs examined per vectorised chunk: bounds the memory of dense patterns.
-_CHUNK_PAIRS = 1 << 22
+__all__ = ["RipleyResult", "ripley", "ripley_k"]
+
 # Default largest radius: a quarter of the window's shorter side (beyond it the correction
 # weights every pair by a large factor), and no more than a few mean spacings of the points
 # (the scale of tissue structure; farther, the pair count grows as n² with nothing to see).
@@ -80,65 +81,15 @@ def _as_window(window: npt.ArrayLike) -> tuple[float, float, float, float]:
     return x0, y0, x1, y1
 
 
-def _cells(points: np.ndarray, r_max: float, origin: tuple[float, float]):
-    """Coordinates from ``origin``, and the column, row and row-major index of each point's
-    cell of side ``r_max`` (with the number of cell columns and rows)."""
-    x = points[:, 0] - origin[0]
-    y = points[:, 1] - origin[1]
-    cx = np.floor(x / r_max).astype(np.int64)
-    cy = np.floor(y / r_max).astype(np.int64)
+def canonical_order(points: np.ndarray, side: float, origin: tuple[float, float]) -> np.ndarray:
+    """Points sorted by their cell of side ``side`` (row-major, counted from the smallest
+    coordinates measured from ``origin``), then by x, then by y: each cell one run, as the
+    pair kernel reads them."""
+    cx = np.floor((points[:, 0] - origin[0]) / side).astype(np.int64)
+    cy = np.floor((points[:, 1] - origin[1]) / side).astype(np.int64)
     cx -= cx.min()
     cy -= cy.min()
-    ncx = int(cx.max()) + 1
-    ncy = int(cy.max()) + 1
-    return x, y, cx, cy, ncx, ncy, cy * ncx + cx
-
-
-def pairs_within(points: np.ndarray, r_max: float, origin: tuple[float, float] = (0.0, 0.0)):
-    """Yield chunks (i, j, dx, dy) of the unordered pairs i < j (indices into ``points``
-    after `canonical_order`) whose distance is at most ``r_max``; dx = x_j − x_i."""
-    n = len(points)
-    if n < 2:
-        return
-    x, y, cx, cy, ncx, ncy, cell = _cells(points, r_max, origin)
-    # Points are sorted by cell already (see `canonical_order`): cell c holds start[c]:end[c].
-    start = np.searchsorted(cell, np.arange(ncx * ncy), side="left")
-    end = np.searchsorted(cell, np.arange(ncx * ncy), side="right")
-    own = np.arange(n)
-    r2 = r_max * r_max
-    # Half the 3 x 3 neighbourhood, so that each pair is met once.
-    for ox, oy in ((0, 0), (1, 0), (-1, 1), (0, 1), (1, 1)):
-        nx_, ny_ = cx + ox, cy + oy
-        inside = (nx_ >= 0) & (nx_ < ncx) & (ny_ < ncy)
-        neighbour = np.where(inside, ny_ * ncx + nx_, 0)
-        first = np.where(inside, start[neighbour], 0)
-        last = np.where(inside, end[neighbour], 0)
-        if ox == 0 and oy == 0:
-            first = own + 1
-        length = np.maximum(last - first, 0)
-        total_per_point = np.cumsum(length)
-        lo = 0
-        while lo < n:
-            # Points [lo, hi) make a chunk of at most _CHUNK_PAIRS candidates (at least one).
-            base = total_per_point[lo - 1] if lo else 0
-            hi = int(np.searchsorted(total_per_point, base + _CHUNK_PAIRS, side="right"))
-            hi = max(hi, lo + 1)
-            counts = length[lo:hi]
-            m = int(counts.sum())
-            if m:
-                i = np.repeat(own[lo:hi], counts)
-                offsets = np.arange(m) - np.repeat(np.cumsum(counts) - counts, counts)
-                j = np.repeat(first[lo:hi], counts) + offsets
-                dx = x[j] - x[i]
-                dy = y[j] - y[i]
-                near = dx * dx + dy * dy <= r2
-                yield i[near], j[near], dx[near], dy[near]
-            lo = hi
-
-
-def canonical_order(points: np.ndarray, r_max: float, origin: tuple[float, float]) -> np.ndarray:
-    """Points sorted by their cell of side ``r_max`` (row-major), then by x, then by y."""
-    cell = _cells(points, r_max, origin)[-1]
+    cell = cy * (int(cx.max()) + 1) + cx
     return points[np.lexsort((points[:, 1], points[:, 0], cell))]
 
 
@@ -163,15 +114,16 @@ def ripley_k(
     if n < 2:
         return np.full(r.size, math.nan)
     a, b = x1 - x0, y1 - y0
-    r_max = float(r[-1])
-    ordered = canonical_order(pts, r_max, (x0, y0))
-    sums = np.zeros(r.size + 1)
-    for _, _, dx, dy in pairs_within(ordered, r_max, (x0, y0)):
-        weight = (a * b) / ((a - np.abs(dx)) * (b - np.abs(dy)))
-        slot = np.searchsorted(r, np.sqrt(dx * dx + dy * dy), side="left")
-        sums += np.bincount(slot, weight, minlength=r.size + 1)
+    # Cells as wide as the largest radius, but no more cells than points: a few points spread
+    # far apart with a small radius must not make a huge, empty grid.
+    extent = float(max(np.ptp(pts[:, 0]), np.ptp(pts[:, 1])))
+    cell = max(float(r[-1]), extent / math.isqrt(n))
+    ordered = canonical_order(pts, cell, (x0, y0))
+    sums = _kernels.translation_pair_sums(
+        np.ascontiguousarray(ordered[:, 0] - x0), np.ascontiguousarray(ordered[:, 1] - y0),
+        a, b, cell, np.ascontiguousarray(r))
     # Each unordered pair stands for the two ordered ones of the sum over i != j.
-    return 2.0 * a * b / (n * (n - 1.0)) * np.cumsum(sums[:-1])
+    return 2.0 * a * b / (n * (n - 1.0)) * np.cumsum(sums)
 
 
 def _l_minus_r(k: np.ndarray, r: np.ndarray) -> np.ndarray:

@@ -37,18 +37,10 @@ bool run_released(F&& body) {
   return failure == 0;
 }
 
+// The kernels, one per entry of the method table (module.cpp documents their arguments).
 PyObject* nematic_block_means(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
-
-}  // namespace tazmir::kernels
-
-namespace tazmir::kernels {
-
 PyObject* gaussian_blur_stack(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
-
-}  // namespace tazmir::kernels
-
-namespace tazmir::kernels {
-
 PyObject* annulus_sectors(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
+PyObject* translation_pair_sums(PyObject* module, PyObject* const* args, Py_ssize_t nargs);
 
 }  // namespace tazmir::kernels

@@ -43,6 +43,13 @@ PyMethodDef methods[] = {
      "annulus_sectors(theta, weight, row, col, edges, sectors)\n--\n\n"
      "Sums of (w cos 2theta, w sin 2theta) per ring edges[i] <= r < edges[i+1] around\n"
      "(row, col) and per angular sector: an (n_rings, sectors, 2) float64 array."},
+    {"translation_pair_sums", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+                                  translation_pair_sums)),
+     METH_FASTCALL,
+     "translation_pair_sums(x, y, width, height, cell, radii)\n--\n\n"
+     "Translation-corrected weights of the point pairs closer than radii[-1], summed per\n"
+     "radius slot (the first radius at or above each distance). Points from the window's\n"
+     "corner, sorted by their cell of side cell >= radii[-1]."},
     {nullptr, nullptr, 0, nullptr},
 };
 
