@@ -324,7 +324,8 @@ def analyze_image(
     )
     shapes = None if outlines is None else _shapes(outlines)
     nucleus_table = (
-        None if nucleus_labels is None else labels.measure_nuclei(nucleus_labels, pixel_size_um)
+        None if nucleus_labels is None
+        else labels.measure_nuclei(nucleus_labels, pixel_size_um, ellipses=nuclei)
     )
     cell_table = None
     if cell_labels is not None:

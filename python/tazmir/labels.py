@@ -61,11 +61,15 @@ def _empty(label: int, columns: Sequence[str], reason: str, **known: Any) -> dic
     return row
 
 
-def measure_nuclei(labels: np.ndarray, pixel_size_um: float) -> list[dict[str, Any]]:
+def measure_nuclei(labels: np.ndarray, pixel_size_um: float,
+                   ellipses: Optional[Sequence[dict[str, Any]]] = None) -> list[dict[str, Any]]:
     """One row per nucleus label: centroid, semi-axes, orientation (director convention:
-    from the column axis towards the row axis, in [0, pi)), aspect ratio and area."""
+    from the column axis towards the row axis, in [0, pi)), aspect ratio and area.
+    ``ellipses``: `_native.fit_nuclear_ellipses` of ``labels`` when already at hand."""
     present, counts = np.unique(labels[labels > 0], return_counts=True)
-    fits = {int(f["label"]): f for f in _native.fit_nuclear_ellipses(labels)}
+    if ellipses is None:
+        ellipses = _native.fit_nuclear_ellipses(labels)
+    fits = {int(f["label"]): f for f in ellipses}
     rows = []
     for label, count in zip(present.tolist(), counts.tolist()):
         fit = fits.get(label)
