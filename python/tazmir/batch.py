@@ -232,6 +232,19 @@ def process_file(path: str, options: AnalysisOptions, frame_workers: int = 1,
     return FileOutcome(path, error=error)
 
 
+# Results of more pixels than this are written before the next file is analysed: their maps
+# (8 bytes a pixel) held beside the next analysis would raise the peak memory by as much.
+OVERLAP_PIXELS = 1 << 23
+
+
+def _held_pixels(outcome: FileOutcome) -> int:
+    if outcome.result is None:
+        return 0
+    frames = getattr(outcome.result, "frames", None) or [outcome.result]
+    rows, cols = frames[0].image_shape
+    return len(frames) * rows * cols
+
+
 def _draw(outcome: FileOutcome) -> bytes:
     from .figures import render_png
 
@@ -423,6 +436,9 @@ def run_batch(
             for note in outcome.notes:
                 bar.write(f"tazmir: {given}: {note}", file=sys.stderr)
             previous = (given, writer.submit(write, file, name, outcome))
+            if _held_pixels(outcome) > OVERLAP_PIXELS:
+                report(*previous)  # written before the next file is read
+                previous = None
             del outcome  # the writer holds the only reference: freed once written
         if previous is not None:
             report(*previous)
