@@ -2,6 +2,7 @@
 
 import csv
 import json
+import threading
 
 import numpy as np
 import pytest
@@ -145,6 +146,37 @@ def test_interrupt_and_write_errors_leave_no_partial_files(lab, tmp_path, capsys
     assert err[0] == f"tazmir: {folder / 'a.tif'}: cannot write results: [Errno 28] No space left on device"
     assert len(err) == 2
     assert sorted(outputs(tmp_path / "full")) == ["summary.csv"]
+
+
+@pytest.mark.parametrize("limit, overlapped", [(1 << 40, True), (0, False)],
+                         ids=["small-results-overlap", "large-results-first"])
+def test_a_folder_is_written_beside_the_next_analysis_unless_large(lab, tmp_path, monkeypatch,
+                                                                    limit, overlapped):
+    folder, _ = lab
+    events = []
+    real_analyse, real_write = batch.process_file, batch.write_results
+
+    def analyse(path, *args, **kwargs):
+        events.append(("analyse", path))
+        return real_analyse(path, *args, **kwargs)
+
+    def write(folder_path, *args, **kwargs):
+        # Held until the next analysis starts (or briefly, when that never comes).
+        for _ in range(200):
+            if overlapped is False or len(events) > 1:
+                break
+            threading.Event().wait(0.01)
+        real_write(folder_path, *args, **kwargs)
+        events.append(("written", folder_path.name))
+
+    monkeypatch.setattr(batch, "OVERLAP_PIXELS", limit)
+    monkeypatch.setattr(batch, "process_file", analyse)
+    monkeypatch.setattr(batch, "write_results", write)
+    assert analyze(folder / "a.tif", folder / "plain.tif", "--pixel-size", "0.5",
+                   "--no-figure", "--out", tmp_path) == 0
+    kinds = [kind for kind, _ in events]
+    assert kinds == (["analyse", "analyse", "written", "written"] if overlapped
+                     else ["analyse", "written", "analyse", "written"])
 
 
 def test_a_multichannel_file_needs_a_channel(tmp_path, capsys):
