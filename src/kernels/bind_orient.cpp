@@ -78,8 +78,8 @@ PyObject* gaussian_blur_stack(PyObject*, PyObject* const* args, Py_ssize_t nargs
   if (!takes(nargs, 2, "gaussian_blur_stack")) return nullptr;
   PyObject* stack = require_array(args[0], NPY_DOUBLE, 3, "stack");
   if (stack == nullptr) return nullptr;
-  const double sigma = PyFloat_AsDouble(args[1]);
-  if (sigma == -1.0 && PyErr_Occurred()) return nullptr;
+  double sigma = 0.0;
+  if (!as_double(args[1], sigma)) return nullptr;
   if (!(sigma >= 0.0 && sigma <= 1e6)) {
     PyErr_SetString(PyExc_ValueError, "sigma must be a finite number from 0 to 1e6");
     return nullptr;
@@ -132,10 +132,9 @@ PyObject* annulus_sectors(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     PyErr_SetString(PyExc_ValueError, "theta and weight must have one shape");
     return nullptr;
   }
-  const double row = PyFloat_AsDouble(args[2]);
-  if (row == -1.0 && PyErr_Occurred()) return nullptr;
-  const double col = PyFloat_AsDouble(args[3]);
-  if (col == -1.0 && PyErr_Occurred()) return nullptr;
+  double row = 0.0;
+  double col = 0.0;
+  if (!as_double(args[2], row) || !as_double(args[3], col)) return nullptr;
   const long long sectors = PyLong_AsLongLong(args[5]);
   if (sectors == -1 && PyErr_Occurred()) return nullptr;
   const npy_intp n_edges = dim(edges, 0);

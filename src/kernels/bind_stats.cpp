@@ -18,12 +18,12 @@ PyObject* translation_pair_sums(PyObject*, PyObject* const* args, Py_ssize_t nar
   PyObject* y = x ? require_array(args[1], NPY_DOUBLE, 1, "y") : nullptr;
   PyObject* radii = y ? require_array(args[5], NPY_DOUBLE, 1, "radii") : nullptr;
   if (radii == nullptr) return nullptr;
-  const double width = PyFloat_AsDouble(args[2]);
-  if (width == -1.0 && PyErr_Occurred()) return nullptr;
-  const double height = PyFloat_AsDouble(args[3]);
-  if (height == -1.0 && PyErr_Occurred()) return nullptr;
-  const double cell = PyFloat_AsDouble(args[4]);
-  if (cell == -1.0 && PyErr_Occurred()) return nullptr;
+  double width = 0.0;
+  double height = 0.0;
+  double cell = 0.0;
+  if (!as_double(args[2], width) || !as_double(args[3], height) || !as_double(args[4], cell)) {
+    return nullptr;
+  }
   auto* x_array = reinterpret_cast<PyArrayObject*>(x);
   auto* radii_array = reinterpret_cast<PyArrayObject*>(radii);
   const npy_intp n = PyArray_DIM(x_array, 0);

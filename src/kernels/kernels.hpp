@@ -11,6 +11,12 @@ namespace tazmir::kernels {
 /// TypeError/ValueError naming `what` (the Python wrapper converts; this only guards).
 PyObject* require_array(PyObject* object, int type_num, int ndim, const char* what);
 
+/// Reads a Python number into `out`; false with the interpreter's error set if it is none.
+inline bool as_double(PyObject* object, double& out) {
+  out = PyFloat_AsDouble(object);
+  return !(out == -1.0 && PyErr_Occurred());
+}
+
 /// Whether a kernel got its `expected` number of arguments; a TypeError naming it if not.
 inline bool takes(Py_ssize_t nargs, Py_ssize_t expected, const char* name) {
   if (nargs == expected) return true;
