@@ -20,9 +20,9 @@ TEXT = "".join(chr(c) for c in range(0x20, 0x7F)) + "µ±²³·°×−≈≤≥�
 
 
 def main() -> None:
-    spec = importlib.util.find_spec("matplotlib")
-    assert spec is not None and spec.origin is not None, "needs matplotlib"
-    fonts = Path(spec.origin).parent / "mpl-data" / "fonts" / "ttf"
+    matplotlib = importlib.util.find_spec("matplotlib")
+    assert matplotlib is not None and matplotlib.origin is not None, "needs matplotlib"
+    fonts = Path(matplotlib.origin).parent / "mpl-data" / "fonts" / "ttf"
     target = Path(__file__).resolve().parents[1] / "python" / "tazmir" / "fonts"
     options = subset.Options()
     options.layout_features = ["kern"]
