@@ -13,7 +13,7 @@ import shutil
 import sys
 from collections.abc import Iterator, Sequence
 from concurrent.futures import Future, ThreadPoolExecutor
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from pathlib import Path
 from typing import Any, Optional
 
@@ -194,16 +194,12 @@ def _analyse(path: str, options: AnalysisOptions, frame_workers: int,
         else:
             result = analyze_image(first, **labels, **common)
             shown = first
-    if not options.figure:
-        return FileOutcome(path, result=result, info=info, notes=tuple(notes),
-                           maps_file=None if maps is None else maps.path)
-    if not draw:
-        return FileOutcome(path, result=result, shown=shown, info=info, notes=tuple(notes),
-                           maps_file=None if maps is None else maps.path)
-    from .figures import render_png
-
-    return FileOutcome(path, result=result, png=render_png(result, shown), info=info,
-                       notes=tuple(notes), maps_file=None if maps is None else maps.path)
+    outcome = FileOutcome(path, result=result, info=info, notes=tuple(notes),
+                          maps_file=None if maps is None else maps.path,
+                          shown=shown if options.figure else None)
+    if not (draw and options.figure):
+        return outcome
+    return replace(outcome, png=_draw(outcome), shown=None)
 
 
 def process_file(path: str, options: AnalysisOptions, frame_workers: int = 1,
