@@ -1,5 +1,6 @@
-"""Shared fixtures and helpers for the _native test suite."""
+"""Shared fixtures and helpers of the test suite."""
 
+import csv
 import os
 import subprocess
 import sys
@@ -8,8 +9,6 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-
-import _native
 
 
 NAPARI_TESTS = Path(__file__).parent / "napari"
@@ -33,19 +32,19 @@ skip_under_asan = pytest.mark.skipif(UNDER_ASAN, reason="not meaningful under Ad
 
 def run_python(code: str, **env: str) -> subprocess.CompletedProcess:
     """Runs `code` in a fresh interpreter with extra environment variables."""
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)],
-        capture_output=True,
-        text=True,
-        env={**os.environ, **env},
-        check=False,
-        timeout=300,
-    )
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True,
+                          text=True, env={**os.environ, **env}, check=False, timeout=300)
 
 
-@pytest.fixture
-def native():
-    return _native
+def read_outputs(folder: Path) -> dict:
+    """Every file's bytes below `folder`, keyed by its path relative to it."""
+    return {str(p.relative_to(folder)): p.read_bytes() for p in sorted(folder.rglob("*"))
+            if p.is_file()}
+
+
+def read_csv(path: Path) -> list:
+    with open(path, newline="") as handle:
+        return list(csv.DictReader(handle))
 
 
 @pytest.fixture

@@ -1,6 +1,5 @@
 """tazmir analyze on a lab's files: metadata, labels, maps, and runs that are safe to repeat."""
 
-import csv
 import json
 import threading
 
@@ -15,6 +14,8 @@ pytest.importorskip("skimage")
 import tazmir
 from tazmir import batch, export
 from tazmir.cli import main
+
+from conftest import read_csv, read_outputs
 
 
 def write_ij(path, data, axes="YX", size=0.5, **meta):
@@ -35,16 +36,6 @@ def lab(tmp_path_factory):
 
 def analyze(*args):
     return main(["analyze", *map(str, args), "--no-progress"])
-
-
-def read_csv(path):
-    with open(path, newline="") as handle:
-        return list(csv.DictReader(handle))
-
-
-def outputs(folder):
-    return {str(p.relative_to(folder)): p.read_bytes() for p in sorted(folder.rglob("*"))
-            if p.is_file()}
 
 
 def test_metadata_labels_and_maps_make_a_complete_folder(lab, tmp_path, capsys):
@@ -95,30 +86,27 @@ def test_pixel_size_override_is_said_and_missing_pixel_size_fails(lab, tmp_path,
         "pixel_size_source"] == "--pixel-size"
 
 
-def test_a_second_run_is_refused_overwritten_or_resumed(lab, tmp_path, capsys):
+def test_a_second_run_is_refused_overwritten_or_resumed(lab, tmp_path, capsys, monkeypatch):
     folder, _ = lab
     inputs = [folder / "a.tif", folder / "plain.tif", "--pixel-size", "0.5", "--no-figure"]
     assert analyze(*inputs, "--out", tmp_path) == 0
-    before = outputs(tmp_path)
+    before = read_outputs(tmp_path)
     capsys.readouterr()
     assert analyze(*inputs, "--out", tmp_path) == 2
     assert capsys.readouterr().err == (
         f"tazmir: {tmp_path} already holds results; pass --overwrite to replace them or "
         "--resume to finish an interrupted run\n")
-    assert outputs(tmp_path) == before
+    assert read_outputs(tmp_path) == before
     (tmp_path / "a" / "mine.txt").write_text("kept")
     assert analyze(*inputs, "--out", tmp_path, "--overwrite") == 0
-    assert outputs(tmp_path) == {**before, "a/mine.txt": b"kept"}
+    assert read_outputs(tmp_path) == {**before, "a/mine.txt": b"kept"}
     (tmp_path / "plain" / "summary.json").unlink()  # as a run killed mid-folder leaves it
-    calls = []
-    real = batch.process_file
-    batch.process_file = lambda path, *a, **k: calls.append(path) or real(path, *a, **k)
-    try:
-        assert analyze(*inputs, "--out", tmp_path, "--resume") == 0
-    finally:
-        batch.process_file = real
+    calls, real = [], batch.process_file
+    monkeypatch.setattr(batch, "process_file",
+                        lambda path, *a, **k: calls.append(path) or real(path, *a, **k))
+    assert analyze(*inputs, "--out", tmp_path, "--resume") == 0
     assert calls == [str(folder / "plain.tif")]
-    assert outputs(tmp_path) == {**before, "a/mine.txt": b"kept"}
+    assert read_outputs(tmp_path) == {**before, "a/mine.txt": b"kept"}
 
 
 def test_interrupt_and_write_errors_leave_no_partial_files(lab, tmp_path, capsys, monkeypatch):
@@ -134,7 +122,7 @@ def test_interrupt_and_write_errors_leave_no_partial_files(lab, tmp_path, capsys
     monkeypatch.setattr(export, "write_maps", interrupted)
     assert analyze(*inputs, "--out", tmp_path / "stop") == 130
     assert capsys.readouterr().err == "tazmir: interrupted\n"
-    assert sorted(outputs(tmp_path / "stop")) == [
+    assert sorted(read_outputs(tmp_path / "stop")) == [
         "a/defects.csv", "a/maps.tif", "a/params.json", "a/summary.json"]
 
     def full(path, *args):
@@ -145,7 +133,7 @@ def test_interrupt_and_write_errors_leave_no_partial_files(lab, tmp_path, capsys
     err = capsys.readouterr().err.splitlines()
     assert err[0] == f"tazmir: {folder / 'a.tif'}: cannot write results: [Errno 28] No space left on device"
     assert len(err) == 2
-    assert sorted(outputs(tmp_path / "full")) == ["summary.csv"]
+    assert sorted(read_outputs(tmp_path / "full")) == ["summary.csv"]
 
 
 @pytest.mark.parametrize("limit, overlapped", [(1 << 40, True), (0, False)],
@@ -190,28 +178,6 @@ def test_a_multichannel_file_needs_a_channel(tmp_path, capsys):
                    "--no-figure") == 0
     summary = json.loads((tmp_path / "p" / "two" / "summary.json").read_text())
     assert (summary["axes"], summary["channel"]) == ("CYX", 1)
-
-
-def test_a_movie_file_gets_tracks_and_linked_defects(tmp_path):
-    movie = tazmir.synthetic_movie(4, 96, seed=2)
-    write_ij(tmp_path / "m.tif", movie.frames, axes="TYX", finterval=10.0)
-    assert analyze(tmp_path / "m.tif", "--out", tmp_path / "o") == 0
-    out = tmp_path / "o" / "m"
-    assert sorted(p.name for p in out.iterdir()) == [
-        "analysis.png", "defects.csv", "maps.tif", "params.json", "summary.json", "tracks.csv"]
-    summary = json.loads((out / "summary.json").read_text())
-    assert (summary["n_frames"], summary["frame_interval_s"]) == (4, 10.0)
-    defects = read_csv(out / "defects.csv")
-    assert list(defects[0])[-1] == "track"
-    assert sorted({r["frame"] for r in defects}) == ["0", "1", "2", "3"]
-    tracks = read_csv(out / "tracks.csv")
-    assert len(tracks) == summary["n_tracks"]
-    for row in tracks:
-        assert float(row["mean_speed_um_per_s"]) == pytest.approx(
-            float(row["mean_speed_um_per_frame"]) / 10.0)
-    with tifffile.TiffFile(out / "maps.tif") as tif:
-        assert (tif.series[0].axes, tif.series[0].shape) == ("TCYX", (4, 3, 96, 96))
-        assert tif.imagej_metadata["finterval"] == 10.0
 
 
 @pytest.mark.parametrize(
