@@ -17,57 +17,36 @@ import _native as nt
 
 EXAMPLES = int(os.environ.get("TAZMIR_FUZZ_EXAMPLES", "60"))
 ALLOWED = (TypeError, ValueError, OverflowError, MemoryError, nt.PanicException)
-FUZZ = settings(
-    max_examples=EXAMPLES,
-    derandomize=True,
-    deadline=None,
-    database=None,
-    suppress_health_check=list(HealthCheck),
-)
+FUZZ = settings(max_examples=EXAMPLES, derandomize=True, deadline=None, database=None,
+                suppress_health_check=list(HealthCheck))
 
 
 class UserArray(np.ndarray):
     pass
 
 
-class RaisingFloat:
-    def __init__(self, error):
-        self.error = error
-
-    def __float__(self):
-        raise self.error("no float")
-
-
-class RaisingIndex:
-    def __init__(self, error):
-        self.error = error
-
-    def __index__(self):
-        raise self.error("no index")
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
+def number_like(method, result):
+    """An object with only `method` (__float__ or __index__), which returns `result` or, given
+    an exception class, raises it."""
+    def convert(self):
+        if isinstance(result, type):
+            raise result(f"no {method}")
+        return result
+    return type("NumberLike", (), {method: convert})()
 
 
 SPECIAL_FLOATS = [0.0, -0.0, 1.0, -1.0, np.nan, np.inf, -np.inf, 1e-300, 1e300, 5e-324]
-floats = st.one_of(
-    st.sampled_from(SPECIAL_FLOATS),
-    st.floats(allow_nan=True, allow_infinity=True, width=64),
-    st.floats(-100, 100),
-)
+floats = st.one_of(st.sampled_from(SPECIAL_FLOATS), st.floats(-100, 100),
+                   st.floats(allow_nan=True, allow_infinity=True, width=64))
 odd_scalars = st.one_of(
     st.none(),
     st.text(max_size=3),
-    st.builds(RaisingFloat, st.sampled_from([TypeError, ValueError, OverflowError])),
-    st.builds(RaisingIndex, st.sampled_from([TypeError, ValueError, OverflowError])),
+    st.builds(number_like, st.sampled_from(["__float__", "__index__"]),
+              st.sampled_from([TypeError, ValueError, OverflowError])),
     # Objects with __index__: small values, or values no 64-bit parameter can hold. (A count
     # of, say, 2**40 permutations is legitimate work that would just run for a very long time.)
-    st.builds(Index, st.one_of(st.integers(-5, 70), st.sampled_from([2**64, 2**70, -(2**63)]))),
+    st.builds(number_like, st.just("__index__"),
+              st.one_of(st.integers(-5, 70), st.sampled_from([2**64, 2**70, -(2**63)]))),
     st.sampled_from([[], (1,), {}, np.float32(1.5), np.int64(3), True, 1j]),
 )
 huge_ints = st.sampled_from([-1, -(2**63), 2**31, 2**32, 2**63, 2**64 - 1, 2**64, 2**100])
@@ -84,9 +63,8 @@ def scalar_floats():
 
 def bounded_sigmas():
     """Scales whose kernels stay small, or so large that the kernel cannot exist."""
-    return st.one_of(
-        st.floats(-3, 12), st.sampled_from([0.0, -0.0, 0.49, 0.5, np.nan, np.inf, 1e300, 1e20])
-    )
+    return st.one_of(st.floats(-3, 12),
+                     st.sampled_from([0.0, -0.0, 0.49, 0.5, np.nan, np.inf, 1e300, 1e20]))
 
 
 DTYPES = [np.float64, np.float64, np.float64, np.float32, np.int32, np.int64, ">f8", "<i4", bool]
@@ -126,21 +104,13 @@ def arrays(draw, ndim=None, dtype=None, max_side=7):
 
 def array_args(ndim, dtype=np.float64, max_side=7):
     """Mostly arrays of the right kind, sometimes anything else."""
-    return st.one_of(
-        arrays(ndim=ndim, dtype=dtype, max_side=max_side),
-        arrays(ndim=ndim, dtype=dtype, max_side=max_side),
-        arrays(max_side=max_side),
-        odd_scalars,
-    )
+    right = arrays(ndim=ndim, dtype=dtype, max_side=max_side)
+    return st.one_of(right, right, arrays(max_side=max_side), odd_scalars)
 
 
 def float_seqs(elements):
-    return st.one_of(
-        st.lists(elements, max_size=5),
-        st.lists(elements, max_size=5).map(tuple),
-        arrays(ndim=1, dtype=np.float64, max_side=5),
-        odd_scalars,
-    )
+    return st.one_of(st.lists(elements, max_size=5), st.lists(elements, max_size=5).map(tuple),
+                     arrays(ndim=1, dtype=np.float64, max_side=5), odd_scalars)
 
 
 def tuple_seqs(*kinds):
@@ -161,26 +131,17 @@ CALLS = {
     ),
     "compute_structure_tensor": (dict, st.tuples(array_args(2, max_side=12), bounded_sigmas())),
     "compute_multiscale_structure_tensor": (
-        dict,
-        st.tuples(array_args(2, max_side=10), float_seqs(bounded_sigmas())),
-    ),
+        dict, st.tuples(array_args(2, max_side=10), float_seqs(bounded_sigmas()))),
     "fit_nuclear_ellipses": (list, st.tuples(array_args(2, dtype=np.int32, max_side=12))),
     "detect_defects": (
         list,
-        st.tuples(array_args(1, max_side=40), ints(0, 8), ints(0, 8), ints(0, 7), scalar_floats()),
-    ),
+        st.tuples(array_args(1, max_side=40), ints(0, 8), ints(0, 8), ints(0, 7), scalar_floats())),
     "validate_poincare_hopf": (
-        dict,
-        st.tuples(float_seqs(scalar_floats()), ints(-3, 3), scalar_floats()),
-    ),
+        dict, st.tuples(float_seqs(scalar_floats()), ints(-3, 3), scalar_floats())),
     "compute_persistence": (
-        list,
-        st.tuples(
-            tuple_seqs(vertex_ids, filtration),
-            tuple_seqs(vertex_ids, vertex_ids, filtration),
-            tuple_seqs(vertex_ids, vertex_ids, vertex_ids, filtration),
-        ),
-    ),
+        list, st.tuples(tuple_seqs(vertex_ids, filtration),
+                        tuple_seqs(vertex_ids, vertex_ids, filtration),
+                        tuple_seqs(vertex_ids, vertex_ids, vertex_ids, filtration))),
     "orientational_correlation": (
         dict,
         st.tuples(array_args(2), array_args(1), ints(0, 7), scalar_floats(),
@@ -188,10 +149,7 @@ CALLS = {
                   st.one_of(st.integers(0, 40), st.sampled_from([-1, 2**62, 2**64]),
                             odd_scalars)),
     ),
-    "ripley_k": (
-        dict,
-        st.tuples(array_args(2), float_seqs(scalar_floats()), array_args(1)),
-    ),
+    "ripley_k": (dict, st.tuples(array_args(2), float_seqs(scalar_floats()), array_args(1))),
     "permutation_test": (
         dict,
         st.tuples(array_args(1), array_args(1),
@@ -199,14 +157,10 @@ CALLS = {
                   ints(0, 2**64 - 1)),
     ),
     "frank_energy": (
-        dict,
-        st.tuples(array_args(1, max_side=40), ints(0, 8), ints(0, 8), scalar_floats()),
-    ),
+        dict, st.tuples(array_args(1, max_side=40), ints(0, 8), ints(0, 8), scalar_floats())),
     "estimate_ldg_params": (dict, st.tuples(array_args(1), scalar_floats(), scalar_floats())),
     "build_fenwold_params": (
-        dict,
-        st.tuples(*[scalar_floats()] * 6, ints(0, 100), scalar_floats()),
-    ),
+        dict, st.tuples(*[scalar_floats()] * 6, ints(0, 100), scalar_floats())),
 }
 
 
