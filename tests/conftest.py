@@ -1,6 +1,7 @@
 """Shared fixtures and helpers of the test suite."""
 
 import csv
+import math
 import os
 import subprocess
 import sys
@@ -50,3 +51,33 @@ def read_csv(path: Path) -> list:
 @pytest.fixture
 def rng():
     return np.random.default_rng(20261206)
+
+
+def match_defects(found, planted, tolerance_px=8.0):
+    """Greedy nearest same-charge matching of found to planted defects: (precision, recall,
+    position errors in px, angle errors in degrees modulo each charge's symmetry)."""
+    used, position, angle = set(), [], []
+    for truth in planted:
+        candidates = [(math.hypot(d.row_px - truth.row, d.col_px - truth.col), i)
+                      for i, d in enumerate(found) if i not in used and d.charge == truth.charge]
+        candidates = [c for c in candidates if c[0] <= tolerance_px]
+        if not candidates:
+            continue
+        distance, i = min(candidates)
+        used.add(i)
+        position.append(distance)
+        period = 2 * math.pi if truth.charge > 0 else 2 * math.pi / 3
+        error = (found[i].angle_rad - truth.angle_rad) % period
+        angle.append(math.degrees(min(error, period - error)))
+    return (len(used) / max(1, len(found)), len(used) / max(1, len(planted)),
+            np.array(position), np.array(angle))
+
+
+def inside_ellipse(shape, centre, a, b, theta):
+    """Pixels of `shape` inside the ellipse about `centre` (row, col) with semi-axis `a` along
+    the director angle `theta` and `b` across it."""
+    rows, cols = np.indices(shape, dtype=np.float64)
+    dr, dc = rows - centre[0], cols - centre[1]
+    along = dc * math.cos(theta) + dr * math.sin(theta)
+    across = dr * math.cos(theta) - dc * math.sin(theta)
+    return (along / a) ** 2 + (across / b) ** 2 <= 1.0

@@ -10,29 +10,9 @@ import pytest
 import tazmir
 from tazmir.defects import defect_angle
 from tazmir.scales import fibre_width
-from tazmir.synthetic import PlantedDefect, fibrous_texture, synthetic_tissue
+from tazmir.synthetic import PlantedDefect, fibrous_texture
 
-
-def match(found, planted, tolerance_px=8.0):
-    """Greedy nearest same-charge matching: (precision, recall, position errors, angle
-    errors in degrees, modulo each charge's symmetry)."""
-    used, position, angle = set(), [], []
-    for truth in planted:
-        candidates = [
-            (math.hypot(d.row_px - truth.row, d.col_px - truth.col), i)
-            for i, d in enumerate(found) if i not in used and d.charge == truth.charge
-        ]
-        candidates = [c for c in candidates if c[0] <= tolerance_px]
-        if not candidates:
-            continue
-        distance, i = min(candidates)
-        used.add(i)
-        position.append(distance)
-        period = 2 * math.pi if truth.charge > 0 else 2 * math.pi / 3
-        error = (found[i].angle_rad - truth.angle_rad) % period
-        angle.append(math.degrees(min(error, period - error)))
-    return (len(used) / max(1, len(found)), len(used) / max(1, len(planted)),
-            np.array(position), np.array(angle))
+from conftest import match_defects
 
 
 # Texture and noise move a core's apparent centre by a few pixels whatever the smoothing
@@ -49,7 +29,7 @@ def test_planted_defects_are_found_with_their_charges_places_and_orientations(
     texture = fibrous_texture(384, n_defects=n_defects, min_spacing_px=spacing, noise=noise,
                               seed=n_defects)
     result = tazmir.analyze_image(texture.image, pixel_size_um=texture.pixel_size_um)
-    precision, recall, position, angle = match(result.defects, texture.defects)
+    precision, recall, position, angle = match_defects(result.defects, texture.defects)
     assert precision >= least and recall >= least
     assert np.median(position) <= position_px and np.median(angle) <= 10.0
     assert all(0.0 <= d.confidence <= 1.0 and 0.0 <= d.order <= 1.0 for d in result.defects)
@@ -69,7 +49,7 @@ def test_orientation_follows_the_rotation_of_a_lone_defect(charge, turn):
     expected = (2 * turn if charge > 0 else 2 * turn / 3) % (
         2 * math.pi if charge > 0 else 2 * math.pi / 3)
     assert truth.angle_rad == pytest.approx(expected)
-    _, _, position, angle = match(result.defects, texture.defects)
+    _, _, position, angle = match_defects(result.defects, texture.defects)
     assert found.charge == charge and position[0] < 6.0 and angle[0] < 8.0
     assert found.confidence > 0.8
 
@@ -95,7 +75,7 @@ def test_nothing_is_reported_in_noise_outside_the_mask_or_at_the_border():
     assert not [d for d in result.defects if d.row_px > 192 and d.col_px > 192]
     kept = [t for t in texture.defects if not (t.row > 192 - core and t.col > 192 - core)]
     # Near the quarter's edge a core loses half its surroundings and may move a little.
-    precision, recall, _, _ = match(result.defects, kept, tolerance_px=10.0)
+    precision, recall, _, _ = match_defects(result.defects, kept, tolerance_px=10.0)
     assert precision == 1.0 and recall >= 0.9
 
     # A user mask hides the left half: none there, and none within a core of its edge.
@@ -116,11 +96,15 @@ def test_nothing_is_reported_in_noise_outside_the_mask_or_at_the_border():
 def test_uniform_textures_have_no_defects(base_angle, k):
     texture = fibrous_texture(256, defects=[], base_angle=base_angle, noise=0.5, seed=1)
     assert tazmir.analyze_image(texture.image, pixel_size_um=1.0, k=k).defects == ()
-    # Noise alone and a blank image have no director anywhere.
-    rng = np.random.default_rng(int(base_angle * 10))
-    for empty in (rng.normal(size=(128, 128)), np.zeros((64, 64))):
+
+
+@pytest.mark.parametrize("k", [2, 4], ids=["nematic", "tetratic"])
+def test_noise_and_a_flat_image_have_no_director_anywhere(k):
+    for empty in (np.random.default_rng(0).normal(size=(128, 128)), np.ones((32, 48))):
         result = tazmir.analyze_image(empty, pixel_size_um=1.0, k=k)
         assert result.defects == () and result.summary()["analysed_fraction"] == 0.0
+    assert np.all(result.grid.order == 0.0) and result.correlation.fit_ok is False
+    assert math.isnan(result.correlation_length_um)
 
 
 def test_a_pair_closer_than_a_core_is_one_fluctuation():
@@ -149,19 +133,6 @@ def test_automatic_scales_follow_the_texture(width):
                                     core_radius=7.0)
     assert (explicit.sigma, explicit.grid_step, explicit.core_radius_px) == (2.0, 3, 7.0)
     assert explicit.summary()["sigma_auto"] is False
-
-
-def test_the_demo_tissue_yields_its_planted_defects_with_orientations():
-    tissue = synthetic_tissue()
-    result = tazmir.analyze_image(tissue.image, pixel_size_um=tissue.pixel_size_um)
-    precision, recall, position, angle = match(result.defects, tissue.defects)
-    assert (precision, recall) == (1.0, 1.0)
-    assert position.max() < 3.0 and angle.max() < 10.0
-    frame = result.defects_frame()
-    assert list(frame.columns) == ["frame", "row_px", "col_px", "row_um", "col_um", "charge",
-                                   "angle_rad", "order", "confidence", "anisotropy",
-                                   "anisotropy_err"]
-    np.testing.assert_allclose(frame["row_um"], frame["row_px"] * tissue.pixel_size_um)
 
 
 def test_the_command_line_takes_a_mask_per_image_and_records_the_scales(tmp_path, capsys):

@@ -105,10 +105,8 @@ def cases():
         ("st-fortran", lambda: nt.compute_structure_tensor(np.asfortranarray(image), 1.3)),
         ("st-reversed", lambda: nt.compute_structure_tensor(image[::-2, ::3], 1.0)),
         ("st-small", lambda: nt.compute_structure_tensor(small, 3.0)),
-        ("st-sigma-zero", lambda: nt.compute_structure_tensor(small, 0.0)),
-        ("st-sigma-neg", lambda: nt.compute_structure_tensor(small, -1.0)),
-        ("st-sigma-nan", lambda: nt.compute_structure_tensor(small, float("nan"))),
-        ("st-sigma-inf", lambda: nt.compute_structure_tensor(small, float("inf"))),
+        *[(f"st-sigma-{name}", lambda s=s: nt.compute_structure_tensor(small, s))
+          for name, s in [("zero", 0.0), ("neg", -1.0), ("nan", math.nan), ("inf", math.inf)]],
         ("st-no-columns", lambda: nt.compute_structure_tensor(np.zeros((5, 0)), 1.0)),
         ("st-no-rows", lambda: nt.compute_structure_tensor(np.zeros((0, 5)), 1.0)),
         ("st-1d", lambda: nt.compute_structure_tensor(np.zeros(5), 1.0)),

@@ -11,6 +11,8 @@ pd = pytest.importorskip("pandas")
 import tazmir
 from tazmir.labels import CELL_COLUMNS, NUCLEUS_COLUMNS
 
+from conftest import inside_ellipse
+
 PIXEL_UM = 0.4
 # (row, col, semi-major px, semi-minor px, angle from the column axis towards the row axis)
 ELLIPSES = [(30, 30, 14, 6, 0.0), (30, 90, 12, 5, 0.6), (90, 30, 15, 9, 2.0),
@@ -18,12 +20,9 @@ ELLIPSES = [(30, 30, 14, 6, 0.0), (30, 90, 12, 5, 0.6), (90, 30, 15, 9, 2.0),
 
 
 def ellipse_labels(shape=(120, 120)):
-    rows, cols = np.mgrid[: shape[0], : shape[1]].astype(float)
     labels = np.zeros(shape, np.int32)
     for label, (r, c, a, b, phi) in enumerate(ELLIPSES, start=1):
-        along = (cols - c) * math.cos(phi) + (rows - r) * math.sin(phi)
-        across = -(cols - c) * math.sin(phi) + (rows - r) * math.cos(phi)
-        labels[(along / a) ** 2 + (across / b) ** 2 <= 1.0] = label
+        labels[inside_ellipse(shape, (r, c), a, b, phi)] = label
     labels[5, 5:8] = 5  # three pixels: too few to fit
     return labels
 
@@ -57,30 +56,26 @@ def test_cell_table_gives_the_tessellation_areas_and_perimeters(texture):
     # rectangle of its pixel edges with the four corners cut by half-pixel triangles.
     edges_r, edges_c = [0, 40, 70, 120], [0, 30, 75, 120]
     labels = np.zeros((120, 120), np.int32)
-    sizes = {}
-    for i in range(3):
-        for j in range(3):
-            label = 3 * i + j + 1
-            labels[edges_r[i]:edges_r[i + 1], edges_c[j]:edges_c[j + 1]] = label
-            sizes[label] = (edges_r[i + 1] - edges_r[i], edges_c[j + 1] - edges_c[j])
+    for i, j in np.ndindex(3, 3):
+        labels[edges_r[i]:edges_r[i + 1], edges_c[j]:edges_c[j + 1]] = 3 * i + j + 1
     labels[50, 50:52] = 10  # two pixels cut out of the middle cell
     result = tazmir.analyze_image(texture, pixel_size_um=PIXEL_UM, cells=labels)
     table = result.cells_frame()
     assert list(table.columns) == list(CELL_COLUMNS)
-    for label, (h, w) in sizes.items():
-        row = table.set_index("label").loc[label]
-        if label == 5:
-            continue  # the hole makes its outline non-rectangular
-        assert row["area_um2"] == pytest.approx((w * h - 0.5) * PIXEL_UM**2, rel=1e-9)
+    table = table.set_index("label")
+    for i, j in np.ndindex(3, 3):
+        if (i, j) == (1, 1):
+            continue  # the hole makes the middle outline non-rectangular
+        row = table.loc[3 * i + j + 1]
+        h, w = edges_r[i + 1] - edges_r[i], edges_c[j + 1] - edges_c[j]
         perimeter = 2 * (w + h) - 4 + 2 * math.sqrt(2)
-        assert row["perimeter_um"] == pytest.approx(perimeter * PIXEL_UM, rel=1e-9)
-        assert row["shape_index"] == pytest.approx(perimeter / math.sqrt(w * h - 0.5), rel=1e-9)
-        assert row["touches_border"] is True or row["touches_border"] == True  # noqa: E712
+        assert (row["area_um2"], row["perimeter_um"], row["shape_index"]) == pytest.approx(
+            ((w * h - 0.5) * PIXEL_UM**2, perimeter * PIXEL_UM,
+             perimeter / math.sqrt(w * h - 0.5)), rel=1e-9)
         assert row["elongation_angle_rad"] == pytest.approx(0.0 if w > h else math.pi / 2,
                                                             abs=1e-6)
-    assert table.set_index("label").loc[5, "touches_border"] == False  # noqa: E712
-    hole = table.set_index("label").loc[10]
-    assert hole["reason"] == "only 2 pixels" and np.isnan(hole["area_um2"])
+    assert table["touches_border"].tolist() == [True] * 4 + [False] + [True] * 4 + [False]
+    assert table.loc[10, "reason"] == "only 2 pixels" and np.isnan(table.loc[10, "area_um2"])
     assert result.summary()["n_cells"] == 9
 
 
