@@ -13,16 +13,10 @@ PANIC = nt.PanicException
 
 CASES = [
     ("one-extra", lambda: nt.detect_defects(np.zeros(5), 2, 2, 2, 0.5), PANIC, LENGTH.format(5, 4)),
-    ("empty-for-3x1", lambda: nt.detect_defects(np.zeros(0), 3, 1, 2, 0.5),
-     PANIC, LENGTH.format(0, 3)),
     ("zero-rows", lambda: nt.detect_defects(np.zeros(0), 0, 2, 2, 0.5), PANIC, INDEX.format(0, 0)),
-    ("zero-columns", lambda: nt.detect_defects(np.zeros(0), 5, 0, 2, 0.5),
-     PANIC, INDEX.format(0, 0)),
     # nx * ny = 2**64 + 4 wraps to the length 4; the walk leaves the grid at its second row.
     ("count-wraps", lambda: nt.detect_defects(np.zeros(4), 2**63 + 2, 2, 2, 0.5),
      PANIC, INDEX.format(4, 4)),
-    ("negative-k", lambda: nt.detect_defects(np.zeros(4), 2, 2, -1, 0.5),
-     OverflowError, "out of range integral type conversion attempted"),
     ("nan-filtration", lambda: nt.compute_persistence([(0, 0.0), (1, float("nan"))], [], []),
      PANIC, "called `Option::unwrap()` on a `None` value"),
     # [0, 1] plus the owner column [1, 1] gives [0, 1] again, for ever.
@@ -36,8 +30,6 @@ CASES = [
                                     [(1, 2, 1.0), (0, 2, 1.0), (0, 1, 1.0)],
                                     [(0, 0, 1, 2.0), (0, 1, 2, 3.0)]),
      ValueError, CYCLE),
-    ("not-a-sequence", lambda: nt.compute_persistence([], [], 5),
-     TypeError, "argument 'triangles': 'int' object cannot be converted to 'Sequence'"),
 ]
 
 
@@ -45,5 +37,4 @@ CASES = [
 def test_refusals(call, exc, message):
     with pytest.raises(exc) as info:
         call()
-    assert type(info.value) is exc
-    assert str(info.value) == message
+    assert type(info.value) is exc and str(info.value) == message
