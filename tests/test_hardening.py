@@ -66,12 +66,8 @@ def _rss_bytes():
 def test_no_leaked_references_or_memory(capfd):
     # Shared small ints and floats are referenced from everywhere; the caller's containers
     # and arrays are what a leak would pin.
-    arguments = [
-        arg
-        for _, good, bad in CALLS
-        for arg in (*good, *bad)
-        if isinstance(arg, (np.ndarray, list, tuple, str))
-    ]
+    arguments = [arg for _, good, bad in CALLS for arg in (*good, *bad)
+                 if isinstance(arg, (np.ndarray, list, tuple, str))]
     _call_all(20)  # warm up caches, the pool and the allocator
     gc.collect()
     refcounts = [sys.getrefcount(arg) for arg in arguments]
@@ -95,22 +91,17 @@ def test_no_leaked_references_or_memory(capfd):
     capfd.readouterr()  # the failing calls' diagnostics
 
 
-def _inputs_snapshot():
-    return [a.copy() for a in (IMAGE, MASK, SQUARE, THETAS, POINTS, SAMPLE, R_VALUES)]
-
-
 def test_inputs_are_never_written(capfd):
-    before = _inputs_snapshot()
-    read_only = [a for a in (IMAGE, MASK, SQUARE, THETAS, POINTS, SAMPLE, R_VALUES)]
-    for array in read_only:
+    inputs = (IMAGE, MASK, SQUARE, THETAS, POINTS, SAMPLE, R_VALUES)
+    before = [a.copy() for a in inputs]
+    for array in inputs:
         array.flags.writeable = False
     try:
         _call_all(1)
     finally:
-        for array in read_only:
+        for array in inputs:
             array.flags.writeable = True
-    for old, new in zip(before, _inputs_snapshot()):
-        assert old.tobytes() == new.tobytes()
+    assert all(old.tobytes() == new.tobytes() for old, new in zip(before, inputs))
     capfd.readouterr()
 
 
@@ -121,17 +112,17 @@ def _zero_strided(shape, dtype=np.float64):
 HUGE = 2**20
 # Overflowing Frank sizes and too wide kernels: with their texts in test_theory_energy.py and
 # test_orient_structure_tensor.py.
-HUGE_CALLS = [
-    ("structure-tensor", lambda: nt.compute_structure_tensor(_zero_strided((HUGE, HUGE)), 1.0)),
-    ("multiscale", lambda: nt.compute_multiscale_structure_tensor(
-        _zero_strided((HUGE, HUGE)), [1.0])),
-    ("ellipses", lambda: nt.fit_nuclear_ellipses(_zero_strided((HUGE, HUGE), np.int32))),
-    ("defects-overflow", lambda: nt.detect_defects(THETAS, 2**32, 2**32, 2, 0.5)),
-]
+HUGE_CALLS = {
+    "structure-tensor": lambda: nt.compute_structure_tensor(_zero_strided((HUGE, HUGE)), 1.0),
+    "multiscale": lambda: nt.compute_multiscale_structure_tensor(_zero_strided((HUGE, HUGE)),
+                                                                 [1.0]),
+    "ellipses": lambda: nt.fit_nuclear_ellipses(_zero_strided((HUGE, HUGE), np.int32)),
+    "defects-overflow": lambda: nt.detect_defects(THETAS, 2**32, 2**32, 2, 0.5),
+}
 
 
 @skip_under_asan
-@pytest.mark.parametrize("call", [c for _, c in HUGE_CALLS], ids=[n for n, _ in HUGE_CALLS])
+@pytest.mark.parametrize("call", HUGE_CALLS.values(), ids=HUGE_CALLS)
 def test_enormous_sizes_end_in_a_clean_exception(call, capfd):
     with pytest.raises((MemoryError, ValueError, nt.PanicException)):
         call()
