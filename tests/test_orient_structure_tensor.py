@@ -128,9 +128,9 @@ def test_layouts_equal_their_c_ordered_copies(layout, function, base):
 
 ONES = np.ones((4, 4))
 NO_CHUNKS = "chunk_size must not be zero"
-# Argument refusals of these functions are the frame's, asserted in tests/test_conversions.py.
+# Argument refusals of these functions are the frame's, asserted in tests/test_conversions.py;
+# an image without columns at one scale: tests/test_threads.py.
 PANICS = {  # None: the allocator's text, whatever its size
-    "3x0": (SINGLE, (np.zeros((3, 0)), 1.0), NO_CHUNKS),
     "0x0-unsmoothed": (SINGLE, (np.zeros((0, 0)), 0.2), NO_CHUNKS),
     "4x0-multiscale": (MULTI, (np.zeros((4, 0)), [1.0]), NO_CHUNKS),
     "sigma-1e300": (SINGLE, (ONES, 1e300), "capacity overflow"),

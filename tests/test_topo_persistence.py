@@ -133,3 +133,16 @@ TWO_CIRCLES = [(0, 1), (1, 2), (0, 2), (3, 4), (4, 5), (3, 5)]
 )
 def test_betti_numbers(triangles, edges, expected):
     assert betti_numbers(triangles, edges) == expected
+
+
+def test_a_simplex_listing_a_face_twice_is_refused():
+    # Triangle (0, 0, 1) finds {0, 1} twice: its column [e, e] owns the last edge e, and adding
+    # it to the column [f, g, e] of triangle (0, 1, 2) leaves that column as it was. (An edge
+    # listing a vertex twice, and the internal failures of the defect scan, are pinned by
+    # tests/test_digest.py.)
+    with pytest.raises(ValueError) as info:
+        _native.compute_persistence([(0, 0.0), (1, 0.0), (2, 0.0)],
+                                    [(1, 2, 1.0), (0, 2, 1.0), (0, 1, 1.0)],
+                                    [(0, 0, 1, 2.0), (0, 1, 2, 3.0)])
+    assert str(info.value) == (
+        "a simplex lists the same face twice, so the boundary reduction cannot finish")
