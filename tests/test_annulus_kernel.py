@@ -1,4 +1,5 @@
-"""Ring and sector sums of the nematic tensor around a defect against NumPy, and guards."""
+"""Ring and sector sums of the nematic tensor around a defect against NumPy (guards:
+tests/test_kernels.py)."""
 
 import math
 
@@ -45,22 +46,3 @@ def test_ring_profile_of_a_planted_half_defect():
     np.testing.assert_allclose(np.mod(director - expected + math.pi / 2, math.pi) - math.pi / 2,
                                0.0, atol=0.02)
     assert strength.min() > 0.5 * strength.max() > 0  # sectors differ only in pixel count
-
-
-@pytest.mark.parametrize(
-    "args, error, message",
-    [
-        ((np.ones((4, 4)), np.ones((4, 5)), 1.0, 1.0, np.array([0.0, 1.0]), 4), ValueError,
-         "theta and weight must have one shape"),
-        ((np.ones((4, 4)), np.ones((4, 4)), math.nan, 1.0, np.array([0.0, 1.0]), 4),
-         ValueError, "annulus_sectors needs a finite centre, at least two increasing finite "
-         "non-negative edges and 1 to 1e6 sectors"),
-        ((np.ones((4, 4)), np.ones((4, 4)), 1.0, 1.0, [0.0, 1.0], 4), TypeError,
-         "edges must be a NumPy array"),
-    ],
-    ids=["shapes", "nan-centre", "list"],
-)
-def test_annulus_guards(args, error, message):
-    with pytest.raises(error) as caught:
-        _kernels.annulus_sectors(*args)
-    assert str(caught.value) == message

@@ -4,7 +4,7 @@ independence: tests/test_threads.py)."""
 import numpy as np
 import pytest
 
-from tazmir import _kernels
+from tazmir import _kernels as K
 
 
 def block_means_reference(theta, weight, mask, step):
@@ -36,7 +36,7 @@ def test_block_means_match_numpy(rng, shape, step, masked):
     theta = rng.uniform(-20.0, 20.0, shape)
     weight = rng.random(shape)
     mask = (rng.random(shape) > 0.3).astype(np.uint8) if masked else None
-    got = _kernels.nematic_block_means(theta, weight, mask, step)
+    got = K.nematic_block_means(theta, weight, mask, step)
     # Round-off of the angle reduction grows with |2 theta|, about 1e-16 per radian.
     np.testing.assert_allclose(got, block_means_reference(theta, weight, mask, step),
                                rtol=0, atol=1e-13)
@@ -44,34 +44,42 @@ def test_block_means_match_numpy(rng, shape, step, masked):
 
 def test_blur_matches_numpy_and_keeps_planes_apart(rng):
     stack = rng.random((4, 40, 33))
-    got = _kernels.gaussian_blur_stack(stack, 1.7)
+    got = K.gaussian_blur_stack(stack, 1.7)
     for plane, smooth in zip(stack, got):
         np.testing.assert_allclose(smooth, blur_reference(plane, 1.7), rtol=0, atol=1e-13)
 
 
-@pytest.mark.parametrize(
-    "call, error, message",
-    [
-        (lambda: _kernels.nematic_block_means([[0.0]], np.ones((1, 1)), None, 1), TypeError,
-         "theta must be a NumPy array"),
-        (lambda: _kernels.nematic_block_means(np.ones((2, 2)), np.ones((2, 3)), None, 1),
-         ValueError, "theta, weight and mask must have one shape"),
-        (lambda: _kernels.nematic_block_means(np.ones((2, 2)), np.ones((2, 2)), None, 0),
-         ValueError, "step must be at least 1"),
-        (lambda: _kernels.nematic_block_means(np.ones((2, 2)), np.ones((2, 2), np.float32),
-                                              None, 1),
-         ValueError, "weight must be a C-contiguous 2-D array of numpy.float64"),
-        (lambda: _kernels.gaussian_blur_stack(np.ones((1, 2, 2)), float("nan")), ValueError,
-         "sigma must be a finite number from 0 to 1e6"),
-        (lambda: _kernels.translation_pair_sums(np.ones(3), np.ones(2), 1, 1, 1, np.ones(1)),
-         ValueError, "x and y must have one length"),
-        (lambda: _kernels.translation_pair_sums(np.ones(3), np.ones(3), 0, 1, 1, np.ones(1)),
-         ValueError, "radii must end with a positive finite radius and the window be positive"),
-        (lambda: _kernels.translation_pair_sums(np.ones(3), np.ones(3), 1, 1, 0.5, np.ones(1)),
-         ValueError, "cell must be finite and at least the largest radius"),
-    ],
-    ids=["list", "shapes", "step", "dtype", "sigma", "pair-lengths", "pair-window", "pair-cell"],
-)
+SQUARE, EDGES = np.ones((4, 4)), np.array([0.0, 1.0])
+ANNULUS = ("annulus_sectors needs a finite centre, at least two increasing finite non-negative "
+           "edges and 1 to 1e6 sectors")
+GUARDS = {
+    "list": (lambda: K.nematic_block_means([[0.0]], SQUARE, None, 1), TypeError,
+             "theta must be a NumPy array"),
+    "shapes": (lambda: K.nematic_block_means(SQUARE, np.ones((4, 3)), None, 1), ValueError,
+               "theta, weight and mask must have one shape"),
+    "step": (lambda: K.nematic_block_means(SQUARE, SQUARE, None, 0), ValueError,
+             "step must be at least 1"),
+    "dtype": (lambda: K.nematic_block_means(SQUARE, SQUARE.astype(np.float32), None, 1),
+              ValueError, "weight must be a C-contiguous 2-D array of numpy.float64"),
+    "sigma": (lambda: K.gaussian_blur_stack(SQUARE[None], float("nan")), ValueError,
+              "sigma must be a finite number from 0 to 1e6"),
+    "pair-lengths": (lambda: K.translation_pair_sums(np.ones(3), np.ones(2), 1, 1, 1, EDGES),
+                     ValueError, "x and y must have one length"),
+    "pair-window": (lambda: K.translation_pair_sums(np.ones(3), np.ones(3), 0, 1, 1, EDGES),
+                    ValueError, "radii must end with a positive finite radius and the window be "
+                    "positive"),
+    "pair-cell": (lambda: K.translation_pair_sums(np.ones(3), np.ones(3), 1, 1, 0.5, EDGES),
+                  ValueError, "cell must be finite and at least the largest radius"),
+    "annulus-shapes": (lambda: K.annulus_sectors(SQUARE, np.ones((4, 5)), 1.0, 1.0, EDGES, 4),
+                       ValueError, "theta and weight must have one shape"),
+    "annulus-centre": (lambda: K.annulus_sectors(SQUARE, SQUARE, np.nan, 1.0, EDGES, 4),
+                       ValueError, ANNULUS),
+    "annulus-list": (lambda: K.annulus_sectors(SQUARE, SQUARE, 1.0, 1.0, [0.0, 1.0], 4),
+                     TypeError, "edges must be a NumPy array"),
+}
+
+
+@pytest.mark.parametrize("call, error, message", GUARDS.values(), ids=GUARDS)
 def test_guards(call, error, message):
     with pytest.raises(error) as caught:
         call()

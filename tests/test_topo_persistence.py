@@ -24,54 +24,48 @@ THREE = [(0, 0.0), (1, 0.0), (2, 0.0)]
 TRIANGLE_EDGES = [(0, 1, 1.0), (1, 2, 1.0), (0, 2, 1.0)]
 
 
-@pytest.mark.parametrize(
-    "vertices, edges, triangles, expected",
-    [
-        pytest.param([], [], [], [], id="empty"),
-        pytest.param([(0, 0.0)], [], [], [(0.0, INF, 0)], id="one-vertex"),
-        pytest.param(TWO, [(0, 1, 1.0)], [], [(0.0, 1.0, 0), (0.0, INF, 0)],
-                     id="edge-kills-later-vertex"),
-        pytest.param(THREE, TRIANGLE_EDGES, [(0, 1, 2, 2.0)],
-                     [(0.0, 1.0, 0), (0.0, 1.0, 0), (1.0, 2.0, 1), (0.0, INF, 0)],
-                     id="filled-triangle"),
-        pytest.param(THREE, TRIANGLE_EDGES, [(0, 1, 2, 1.0)],
-                     [(0.0, 1.0, 0), (0.0, 1.0, 0), (0.0, INF, 0)], id="cycle-dies-at-birth"),
-        pytest.param([(0, 0.0)], [(0, 0, 1.0)], [], [(0.0, 1.0, 0)], id="loop-edge-kills-vertex"),
-        pytest.param(THREE, [], [(0, 1, 2, 1.0)], [(0.0, INF, 0)] * 3, id="no-edges"),
-        pytest.param([(5, 0.0)], [(1, 2, 1.0)], [], [(0.0, 1.0, 0)],
-                     id="unlisted-endpoints-resolve-to-first"),
-        pytest.param(TWO, [(0, 1, 5e-16)], [], [(0.0, INF, 0)], id="short-pair-dropped"),
-        pytest.param([(0, 0.0), (1, 2.0)], [(0, 1, 1.0)], [], [(2.0, 1.0, 0), (0.0, INF, 0)],
-                     id="death-below-birth"),
-        pytest.param([(0, 1.0), (1, 1.0)], [(0, 1, 1.0)], [], [(1.0, INF, 0)],
-                     id="vertex-sorts-before-edge-of-equal-value"),
-        pytest.param([(0, 0.0), (0, 3.0), (1, 1.0)], [(0, 1, 4.0)], [],
-                     [(3.0, 4.0, 0), (0.0, INF, 0), (1.0, INF, 0)],
-                     id="later-duplicate-vertex-wins"),
-        pytest.param([(0, 0.0), (1, 1.0)], [(0, 1, 2.0), (1, 0, 3.0)], [],
-                     [(1.0, 2.0, 0), (0.0, INF, 0)], id="duplicate-edge"),
-        pytest.param([], [(0, 1, 1.0), (1, 2, 2.0)], [], [], id="edges-without-vertices"),
-        # Column [1, 1] meets the owner [0, 1] twice and empties: a repeated face that settles.
-        pytest.param(TWO, [(0, 1, 1.0), (1, 1, 2.0)], [], [(0.0, 1.0, 0), (0.0, INF, 0)],
-                     id="repeated-face-settles"),
-        pytest.param([(0, 3.0), (1, 0.0), (2, 1.0), (3, 2.0), (4, 0.5)],
-                     [(2, 3, 5.0), (0, 1, 4.0), (3, 4, 6.0)], [],
-                     [(3.0, 4.0, 0), (2.0, 5.0, 0), (1.0, 6.0, 0), (0.0, INF, 0), (0.5, INF, 0)],
-                     id="finite-by-death-then-essential-by-vertex"),
-    ],
-)
+SMALL = {
+    "empty": ([], [], [], []),
+    "one-vertex": ([(0, 0.0)], [], [], [(0.0, INF, 0)]),
+    "edge-kills-later-vertex": (TWO, [(0, 1, 1.0)], [], [(0.0, 1.0, 0), (0.0, INF, 0)]),
+    "filled-triangle": (THREE, TRIANGLE_EDGES, [(0, 1, 2, 2.0)],
+                        [(0.0, 1.0, 0), (0.0, 1.0, 0), (1.0, 2.0, 1), (0.0, INF, 0)]),
+    "cycle-dies-at-birth": (THREE, TRIANGLE_EDGES, [(0, 1, 2, 1.0)],
+                            [(0.0, 1.0, 0), (0.0, 1.0, 0), (0.0, INF, 0)]),
+    "loop-edge-kills-vertex": ([(0, 0.0)], [(0, 0, 1.0)], [], [(0.0, 1.0, 0)]),
+    "no-edges": (THREE, [], [(0, 1, 2, 1.0)], [(0.0, INF, 0)] * 3),
+    "unlisted-endpoints-resolve-to-first": ([(5, 0.0)], [(1, 2, 1.0)], [], [(0.0, 1.0, 0)]),
+    "short-pair-dropped": (TWO, [(0, 1, 5e-16)], [], [(0.0, INF, 0)]),
+    "death-below-birth": ([(0, 0.0), (1, 2.0)], [(0, 1, 1.0)], [],
+                          [(2.0, 1.0, 0), (0.0, INF, 0)]),
+    "vertex-sorts-before-edge-of-equal-value": ([(0, 1.0), (1, 1.0)], [(0, 1, 1.0)], [],
+                                                [(1.0, INF, 0)]),
+    "later-duplicate-vertex-wins": ([(0, 0.0), (0, 3.0), (1, 1.0)], [(0, 1, 4.0)], [],
+                                    [(3.0, 4.0, 0), (0.0, INF, 0), (1.0, INF, 0)]),
+    "duplicate-edge": ([(0, 0.0), (1, 1.0)], [(0, 1, 2.0), (1, 0, 3.0)], [],
+                       [(1.0, 2.0, 0), (0.0, INF, 0)]),
+    "edges-without-vertices": ([], [(0, 1, 1.0), (1, 2, 2.0)], [], []),
+    # Column [1, 1] meets the owner [0, 1] twice and empties: a repeated face that settles.
+    "repeated-face-settles": (TWO, [(0, 1, 1.0), (1, 1, 2.0)], [],
+                              [(0.0, 1.0, 0), (0.0, INF, 0)]),
+    "finite-by-death-then-essential-by-vertex": (
+        [(0, 3.0), (1, 0.0), (2, 1.0), (3, 2.0), (4, 0.5)],
+        [(2, 3, 5.0), (0, 1, 4.0), (3, 4, 6.0)], [],
+        [(3.0, 4.0, 0), (2.0, 5.0, 0), (1.0, 6.0, 0), (0.0, INF, 0), (0.5, INF, 0)]),
+}
+
+
+@pytest.mark.parametrize("vertices, edges, triangles, expected", SMALL.values(), ids=SMALL)
 def test_small_complexes(vertices, edges, triangles, expected):
     assert pairs(vertices, edges, triangles) == expected
 
 
 def test_result_dicts():
-    assert _native.compute_persistence([(0, 0.0)], [], []) == [
-        {"birth": 0.0, "death": INF, "dimension": 0, "persistence": INF}]
     result = _native.compute_persistence([(0, 0.0), (1, 2.0)], [(0, 1, 1.0)], [])
-    assert result[0] == {"birth": 2.0, "death": 1.0, "dimension": 0, "persistence": -1.0}
+    assert result == [{"birth": 2.0, "death": 1.0, "dimension": 0, "persistence": -1.0},
+                      {"birth": 0.0, "death": INF, "dimension": 0, "persistence": INF}]
     (alone,) = _native.compute_persistence([(0, math.nan)], [], [])  # one NaN: never compared
     assert math.isnan(alone["birth"]) and math.isnan(alone["persistence"])
-    assert (alone["death"], alone["dimension"]) == (INF, 0)
 
 
 def test_tuple_subclasses_and_numpy_scalars_are_accepted():
