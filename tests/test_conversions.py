@@ -108,17 +108,46 @@ def test_reworded_type_error_keeps_its_cause_and_a_subclass_passes_unchanged():
         nt.compute_structure_tensor(F64, Raises())
 
 
-@pytest.mark.parametrize(
-    "array",
-    [np.ma.zeros((3, 2)), np.zeros((3, 2)).view(Subclassed), np.zeros((3, 4))[:, ::2],
-     np.zeros((3, 2))[::-1], np.asfortranarray(np.zeros((3, 2))),
-     np.frombuffer(bytes(48)).reshape(3, 2)],
-    ids=["masked", "subclass", "strided", "reversed", "fortran", "read-only"],
-)
-def test_accepted_2d_arrays(array):
-    # The array passes; the next parameter's failure proves it.
-    with pytest.raises(TypeError, match="^argument 'sigma': must be real number, not str$"):
-        nt.compute_structure_tensor(array, "x")
+def unaligned(array):
+    out = np.ndarray(array.shape, array.dtype, np.zeros(array.nbytes + 1, np.uint8), offset=1)
+    out[...] = array
+    return out
+
+
+# Any 2-D array of the right dtype is read as its C-ordered copy would be; a 2-column
+# parameter reads the first two of more columns.
+rng = np.random.default_rng(4)
+IMAGE, POINTS = rng.integers(0, 6, (40, 50)) + 0.25, rng.uniform(0, 1, (25, 2))
+LAYOUT_CALLS = {
+    "shape": (nt.analyze_shape, POINTS[np.argsort(np.arctan2(*(POINTS - 0.5).T))]),
+    "single": (lambda a: nt.compute_structure_tensor(a, 2.0), IMAGE),
+    "multiscale": (lambda a: nt.compute_multiscale_structure_tensor(a, [1, 3]), IMAGE),
+    "ellipses": (nt.fit_nuclear_ellipses, IMAGE.astype(np.int32)),
+    "correlation": (lambda a: nt.orientational_correlation(a, np.linspace(0, 3, 25), 2, 0.8, 5),
+                    POINTS),
+    "ripley": (lambda a: nt.ripley_k(a, (0, 0, 1, 1), np.array([0.1, 0.3])), POINTS),
+}
+LAYOUTS = {
+    "fortran": np.asfortranarray, "negative-strides": lambda a: a[::-1, ::-1],
+    "row-strided": lambda a: a[::2], "column-strided": lambda a: np.repeat(a, 2, axis=1)[:, ::2],
+    "unaligned": unaligned, "masked": np.ma.masked_array, "subclass": lambda a: a.view(Subclassed),
+    "read-only": lambda a: np.frombuffer(a.tobytes(), a.dtype).reshape(a.shape),
+}
+
+
+@pytest.mark.parametrize(("function", "base", "layout"), [
+    pytest.param(function, base, layout, id=f"{name}-{layout}")
+    for name, (function, base) in LAYOUT_CALLS.items()
+    for layout in [*LAYOUTS, *(["extra-column"] if base.shape[1] == 2 else [])]])
+def test_any_layout_gives_the_result_of_a_c_ordered_copy(function, base, layout):
+    if layout == "extra-column":
+        view, copy = np.column_stack([base, base[:, :1] * np.nan]), base
+    else:
+        view = LAYOUTS[layout](base)
+        copy = np.ascontiguousarray(np.asarray(view))
+    before = np.array(view)
+    np.testing.assert_equal(function(view), function(copy))
+    np.testing.assert_array_equal(np.asarray(view), before)
 
 
 def test_conversion_runs_in_parameter_order():

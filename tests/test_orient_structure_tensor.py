@@ -108,24 +108,6 @@ def test_no_scales_or_no_rows(shape, sigmas, out):
     assert np.all(result["optimal_sigma"] == 0.0) and np.all(result["max_coherence"] == -1.0)
 
 
-LAYOUTS = {"fortran": np.asfortranarray, "transposed": lambda a: a.T,
-           "sliced": lambda a: a[3:30:2, 40:5:-3], "negative-strides": lambda a: a[::-1, ::-1]}
-VALUES = np.random.default_rng(4).integers(0, 6, size=(40, 50))
-CALLS = {  # function, the array its views are taken from
-    "single": (lambda a: SINGLE(a, 2.0), VALUES + 0.25),
-    "multiscale": (lambda a: MULTI(a, [1, 3]), VALUES * 0.5),
-    "ellipses": (_native.fit_nuclear_ellipses, VALUES.astype(np.int32)),
-}
-
-
-@pytest.mark.parametrize(("function", "base"), CALLS.values(), ids=CALLS.keys())
-@pytest.mark.parametrize("layout", LAYOUTS.values(), ids=LAYOUTS.keys())
-def test_layouts_equal_their_c_ordered_copies(layout, function, base):
-    view = layout(base)
-    assert not view.flags.c_contiguous
-    np.testing.assert_equal(function(view), function(np.ascontiguousarray(view)))
-
-
 ONES = np.ones((4, 4))
 NO_CHUNKS = "chunk_size must not be zero"
 # Argument refusals of these functions are the frame's, asserted in tests/test_conversions.py;

@@ -85,28 +85,6 @@ def test_known_outline(points, expected):
         assert np.all(result[key] == value), (key, result[key])
 
 
-def unaligned(xy: np.ndarray) -> np.ndarray:
-    out = np.ndarray(xy.shape, np.float64, np.zeros(xy.size * 8 + 1, np.uint8), offset=1)
-    out[...] = xy
-    return out
-
-
-LAYOUTS = {
-    "fortran": np.asfortranarray,
-    "column_slice_of_4": lambda xy: np.column_stack([xy[:, :1], xy, xy * np.nan])[:, 1:],
-    "negative_strides": lambda xy: xy[::-1, ::-1],
-    "unaligned": unaligned,
-}
-
-
-@pytest.mark.parametrize("make", LAYOUTS.values(), ids=LAYOUTS.keys())
-def test_layout_gives_the_result_of_a_c_ordered_copy_of_two_columns(make):
-    view = make(regular_polygon(9, radius=2.0) * [1.0, 0.4] + [3.0, -1.0])
-    before = view.copy()
-    assert_same(_native.analyze_shape(contour_xy=view), analyze(view[:, :2].copy()))
-    np.testing.assert_array_equal(view, before)
-
-
 FAILURES = {  # others with the same texts: tests/test_digest.py
     "two_rows": (np.zeros((2, 2)), ValueError, "contour has 2 points, need at least 3"),
     # The first vertex is read before the rows are counted.
