@@ -87,8 +87,8 @@ def test_colour_becomes_luma_grey_and_grey_alpha_keeps_grey(tmp_path):
         (PIXELS, ij("ZYX"), {"z": 5}, "no plane z=5: the Z stack has 3 planes"),
         (PIXELS[0], ij("YX"), {"channel": 1}, "no channel 1: the file has one channel"),
         (PIXELS[0], ij("YX"), {"z": 1}, "no plane z=1: the file has no Z axis"),
-        (PIXELS, {"photometric": "minisblack"}, {}, "axes QYX of shape (3, 12, 16) do not say which is time, depth or "
-         "channel; save the file as an ImageJ hyperstack or OME-TIFF"),
+        (PIXELS, {"photometric": "minisblack"}, {}, "axes QYX of shape (3, 12, 16) do not say "
+         "which is time, depth or channel; save the file as an ImageJ hyperstack or OME-TIFF"),
     ],
     ids=["channels", "channel-range", "z-stack", "z-range", "no-channel-axis", "no-z-axis",
          "unknown-axes"],
@@ -100,15 +100,16 @@ def test_open_choices_are_refused_with_what_to_choose(tmp_path, data, kwargs, ch
     assert str(info.value) == message
 
 
-def test_unreadable_and_non_square_files_say_why(tmp_path):
+@pytest.mark.parametrize(
+    "name, message",
+    [("bad.tif", "not a TIFF file"), ("missing.png", "no such file"),
+     ("skew.tif", "pixels are not square (0.5 x 1 µm); the analysis needs square pixels")],
+    ids=["not-an-image", "missing", "non-square"],
+)
+def test_unreadable_and_non_square_files_say_why(tmp_path, name, message):
     (tmp_path / "bad.tif").write_bytes(b"not a tiff")
     tifffile.imwrite(tmp_path / "skew.tif", PIXELS[0], resolution=(2e4, 1e4),
                      resolutionunit="CENTIMETER")
-    with pytest.raises(ImageReadError, match="^not a TIFF file"):
-        read_image(tmp_path / "bad.tif")
     with pytest.raises(ImageReadError) as info:
-        read_image(tmp_path / "missing.png")
-    assert str(info.value) == "no such file"
-    with pytest.raises(ImageReadError) as info:
-        read_image(tmp_path / "skew.tif")
-    assert str(info.value) == "pixels are not square (0.5 x 1 µm); the analysis needs square pixels"
+        read_image(tmp_path / name)
+    assert str(info.value).startswith(message)

@@ -83,23 +83,17 @@ def arrays(draw, ndim=None, dtype=None, max_side=7):
         base = draw(hnp.arrays(kind, shape, elements=st.integers(-3, 8)))
     else:
         base = draw(hnp.arrays(kind, shape))
-    view = draw(st.sampled_from(["plain", "fortran", "reversed", "strided", "readonly",
-                                 "broadcast", "masked", "subclass"]))
-    if view == "fortran":
-        base = np.asfortranarray(base)
-    elif view == "reversed" and base.ndim:
-        base = base[::-1]
-    elif view == "strided" and base.ndim:
-        base = np.repeat(base, 2, axis=0)[::2]
-    elif view == "readonly":
-        base.flags.writeable = False
-    elif view == "broadcast" and base.ndim and base.shape[0]:
-        base = np.broadcast_to(base[:1], base.shape)  # zero stride, read-only
-    elif view == "masked":
-        base = np.ma.masked_array(base)
-    elif view == "subclass":
-        base = base.view(UserArray)
-    return base
+    return VIEWS[draw(st.sampled_from(list(VIEWS)))](base)
+
+
+VIEWS = {  # a 0-d array has no first axis to reverse, stride or broadcast
+    "plain": lambda a: a, "fortran": np.asfortranarray,
+    "reversed": lambda a: a[::-1] if a.ndim else a,
+    "strided": lambda a: np.repeat(a, 2, axis=0)[::2] if a.ndim else a,
+    "readonly": lambda a: np.frombuffer(a.tobytes(), a.dtype).reshape(a.shape),
+    "broadcast": lambda a: np.broadcast_to(a[:1], a.shape) if a.ndim and a.shape[0] else a,
+    "masked": np.ma.masked_array, "subclass": lambda a: a.view(UserArray),
+}
 
 
 def array_args(ndim, dtype=np.float64, max_side=7):
