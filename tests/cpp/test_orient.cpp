@@ -1,6 +1,6 @@
 // Orientation stages Python cannot see: the gradient's own values, the AVX2 row kernels against
 // the SSE2 ones, and the fused structure tensor against its stages. (The kernel weights and the
-// blur's border rule show in every bit of theta: tests/test_orient_structure_tensor.py.)
+// blur's border rule: tests/test_orient_structure_tensor.py; every bit: tests/test_digest.py.)
 #include <gtest/gtest.h>
 
 #include <cmath>
