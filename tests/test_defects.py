@@ -12,7 +12,7 @@ from tazmir.defects import defect_angle
 from tazmir.scales import fibre_width
 from tazmir.synthetic import PlantedDefect, fibrous_texture
 
-from conftest import match_defects
+from conftest import match_defects, read_csv
 
 
 # Texture and noise move a core's apparent centre by a few pixels whatever the smoothing
@@ -137,7 +137,6 @@ def test_automatic_scales_follow_the_texture(width):
 
 def test_the_command_line_takes_a_mask_per_image_and_records_the_scales(tmp_path, capsys):
     tifffile = pytest.importorskip("tifffile")
-    pd = pytest.importorskip("pandas")
     from tazmir.cli import main
 
     texture = fibrous_texture(256, n_defects=8, min_spacing_px=56, seed=9)
@@ -148,11 +147,10 @@ def test_the_command_line_takes_a_mask_per_image_and_records_the_scales(tmp_path
     args = ["analyze", str(tmp_path / "tex.tif"), "--pixel-size", "0.5", "--no-progress",
             "--no-figure", "--core-radius", "6", "--mask", str(tmp_path / "{stem}_mask.tif")]
     assert main([*args, "--out", str(tmp_path / "out")]) == 0
-    defects = pd.read_csv(tmp_path / "out" / "tex" / "defects.csv")
-    assert len(defects) and (defects["col_px"] >= 128 + 6).all()
-    np.testing.assert_allclose(defects["col_um"], defects["col_px"] * 0.5)
+    defects = read_csv(tmp_path / "out" / "tex" / "defects.csv")
+    assert defects and all(float(d["col_px"]) >= 128 + 6 for d in defects)
     summary = json.loads((tmp_path / "out" / "tex" / "summary.json").read_text())
-    assert summary["core_radius_px"] == 6.0 and summary["core_radius_auto"] is False
+    assert (summary["core_radius_px"], summary["core_radius_auto"]) == (6.0, False)
     assert summary["sigma_auto"] is True and summary["sigma"] > 0
 
     tifffile.imwrite(tmp_path / "tex_mask.tif", mask[:100])
