@@ -101,15 +101,6 @@ def test_analysis_is_reproducible_leaves_its_input_alone_and_unmeasured_parts_em
     assert first.summary()["n_nuclei"] is None and first.summary()["shape_index_mean"] is None
 
 
-def test_integer_images_and_masks_are_accepted():
-    image = (np.indices((40, 40)).sum(axis=0) % 7).astype(np.uint16)
-    mask = np.zeros((40, 40), np.int64)
-    mask[10:14, 5:15] = 3
-    result = tazmir.analyze_image(image, pixel_size_um=1.0, nuclear_mask=mask)
-    assert [n["label"] for n in result.nuclei] == [3]
-    assert result.nuclei[0]["angle"] == math.pi / 2  # long along the columns
-
-
 @pytest.mark.parametrize(
     "kwargs, error, message",
     [

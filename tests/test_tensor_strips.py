@@ -1,5 +1,5 @@
 """The structure tensor in strips of rows equals the whole image's, bit for bit, and an
-image analysed in its stored type gives the analysis of its float64 copy."""
+image (and its labels) analysed in its stored type gives the analysis of its usual copy."""
 
 import numpy as np
 import pytest
@@ -27,12 +27,14 @@ def test_strips_equal_the_whole_image_bit_for_bit(rng, shape, sigma, strip_pixel
         assert np.array_equal(strips[name], whole[name]), name
 
 
-def test_a_16_bit_image_gives_the_analysis_of_its_float64_copy():
-    image = synthetic_tissue(128, n_outlined=0, seed=4).image
+def test_a_16_bit_image_and_64_bit_labels_give_the_analysis_of_their_usual_copies():
+    tissue = synthetic_tissue(128, n_outlined=40, seed=4)
+    image, labels = tissue.image, tissue.nuclear_mask
     stored = np.round((image - image.min()) / np.ptp(image) * 65535).astype(np.uint16)
-    direct = tazmir.analyze_image(stored, pixel_size_um=0.5)
-    copied = tazmir.analyze_image(stored.astype(np.float64), pixel_size_um=0.5)
-    assert direct.defects and direct.defects == copied.defects
+    direct = tazmir.analyze_image(stored, pixel_size_um=0.5, nuclei=labels.astype(np.int64))
+    copied = tazmir.analyze_image(stored.astype(np.float64), pixel_size_um=0.5,
+                                  nuclei=labels.astype(np.int32))
+    assert direct.defects and direct.defects == copied.defects and direct.nuclei
     assert direct.summary() == copied.summary()
     # The pixel maps are for display and export: float32 of the core's values.
     assert direct.theta.dtype == direct.coherence.dtype == np.float32

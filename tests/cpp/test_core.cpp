@@ -32,14 +32,6 @@ TEST(TazmirError, DisplayAndDebugTexts) {
   EXPECT_EQ(TazmirError(error::Other{"a\"b\n\x01"}).debug(), "Other(\"a\\\"b\\n\\u{1}\")");
 }
 
-TEST(Result, UnwrapOfAnErrorIsAnInternalFailure) {
-  EXPECT_EQ(failure_text([] {
-              Result<int> result = TazmirError(error::ContourTooShort{2, 3});
-              (void)std::move(result).unwrap();
-            }),
-            "called `Result::unwrap()` on an `Err` value: ContourTooShort { n: 2, min: 3 }");
-}
-
 TEST(Panic, FailureTexts) {
   const std::vector<double> values(3);
   EXPECT_EQ(failure_text([&] { (void)at(values, 5); }),
