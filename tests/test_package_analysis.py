@@ -32,16 +32,6 @@ def test_defects_land_at_their_pixels_on_any_grid_shape(shape, defects):
     assert match_defects(result.defects, tissue.defects)[:2] == (1.0, 1.0)
 
 
-@pytest.mark.parametrize("base_angle", [0.0, 0.3, math.pi / 2, 2.5], ids=lambda a: f"{a:.2f}")
-def test_uniform_texture_has_no_defects_and_little_deformation(base_angle):
-    tissue = synthetic_tissue(96, defects=(), base_angle=base_angle, n_outlined=0, seed=3)
-    result = tazmir.analyze_image(tissue.image, pixel_size_um=0.5)
-    assert result.defects == () and result.poincare_hopf["charge_sum"] == -0.0
-    # Block directors scatter around one axis, even around the 0/pi fold.
-    assert np.median(np.abs(np.sin(result.grid.director - base_angle))) < 0.1
-    assert result.frank["splay"] < 2.0 and result.frank["bend"] < 2.0
-
-
 def test_demo_tissue_gives_its_planted_defects_and_the_simulator_its_parameters(demo):
     tissue, result = demo
     precision, recall, position, angle = match_defects(result.defects, tissue.defects)
