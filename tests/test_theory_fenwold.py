@@ -85,16 +85,6 @@ def test_random_records_read_back_and_follow_the_layout():
         assert all(same(parsed[k], result[k]) for k in KEYS if math.isfinite(result[k]))
 
 
-def test_full_text():
-    # A worked record; non-finite fields are written null: test_number_form_examples.
-    result = _native.build_fenwold_params(-0.125, 0.0, 1.0, 3.5, 1500.0, 0.05, 4, 200.0)
-    assert result["json"] == (
-        '{\n  "a_landau": -0.125,\n  "b_landau": 0.0,\n  "c_landau": 1.0,\n  "k_r": 3.5,\n'
-        '  "zeta_eff": 0.07,\n  "frank_splay": 1500.0,\n  "frank_bend": 0.05,\n'
-        '  "frank_ratio": 30000.0\n}')
-    assert json.loads(result["json"]) == {k: result[k] for k in KEYS}
-
-
 @pytest.mark.parametrize(
     ("n_defects", "area", "k", "splay", "bend", "zeta", "ratio"),
     [
