@@ -13,7 +13,7 @@ import numpy.typing as npt
 
 import _native
 
-from . import labels
+from . import _heap, labels
 from ._guard import allocation_failures_as_memory_error, check_fits
 from .correlation import Correlation, director_correlation
 from .defects import find_defects, smooth_blocks, valid_region
@@ -263,6 +263,7 @@ def analyze_image(
     machine's memory.
     """
     pixels = _as_image(image)
+    _heap.suit(pixels.size)
     pixel_size_um = _positive("pixel_size_um", pixel_size_um)
     sigma = _scale("sigma", sigma, allow_zero=True)
     grid_step = _scale("grid_step", grid_step, integer=True)

@@ -17,6 +17,7 @@ from dataclasses import dataclass, field, replace
 from pathlib import Path
 from typing import Any, Optional
 
+from . import _heap
 from .analysis import analyze_image
 from .export import MapsFile, write_results
 from .files import output_names, read_summary, write_summary_csv
@@ -263,6 +264,7 @@ def _limit_threads(threads: int) -> None:
     # Each worker process has its own core thread pool: share the processors between them
     # unless the user chose a size.
     os.environ.setdefault("TAZMIR_NUM_THREADS", str(threads))
+    _heap.manage()
 
 
 def _serial(todo: Sequence[tuple[str, str]], options: AnalysisOptions, frame_workers: int,

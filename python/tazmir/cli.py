@@ -231,6 +231,7 @@ def _demo(args: argparse.Namespace) -> int:
 
 
 def _analyze(args: argparse.Namespace) -> int:
+    from . import _heap
     from .batch import ClusterUnavailable, OutputExists, run_batch
 
     if args.scheduler is not None and _missing(["distributed"]):
@@ -238,6 +239,7 @@ def _analyze(args: argparse.Namespace) -> int:
               file=sys.stderr)
         return 2
     options = _analysis_settings(args)
+    _heap.manage()
     try:
         failures = run_batch(
             args.images, args.out, options, workers=args.workers, scheduler=args.scheduler,

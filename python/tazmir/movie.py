@@ -23,6 +23,7 @@ import numpy.typing as npt
 
 import _native
 
+from . import _heap
 from .analysis import analyze_image
 from .export import DEFECT_COLUMNS, MapsFile, defect_rows
 from .result import Defect, ImageAnalysis
@@ -296,6 +297,7 @@ def _limit_threads(threads: int) -> None:
 
     # Frame workers share the processors: each gets its part of them for the core's pool.
     os.environ.setdefault("TAZMIR_NUM_THREADS", str(threads))
+    _heap.manage()  # a frame worker analyses frames and nothing else
 
 
 def _frame_pool(workers: int) -> Any:
