@@ -2,7 +2,8 @@
 equivalent scikit-image pipeline, on 2048 x 2048 16-bit images.
 
 Run: python benchmarks/bench_pipeline.py [--images 8] [--size 2048] [--memory-size 8192]
-                                         [--movie-frames 24]   (--images 0: movies only)
+                                         [--movie-frames 24] [--rounds 3]
+                                         (--images 0: movies only)
 
 Everything is measured in this one run, so the ratios hold on a shared machine even when the
 absolute times do not:
@@ -10,9 +11,10 @@ absolute times do not:
 - the command line (a fresh interpreter, one worker, files read from disk and every result
   written) with --no-figure and with the figure, per image, over
   `_native.compute_structure_tensor` alone on the same images at the sigma the analysis
-  chose (budgets: 2.0x and 3.0x). One uncounted run goes first and each run's results are
-  removed after it, so every measured run finds the page cache alike (writing into fresh
-  page cache costs several ms per MB on some virtual machines);
+  chose (budgets: 2.0x and 3.0x), in rounds of all three, each run against the structure
+  tensor of its own round; the median round counts. One uncounted run goes first and each
+  run's results are removed after it, so every measured run finds the page cache alike
+  (writing into fresh page cache costs several ms per MB on some virtual machines);
 - the equivalent scikit-image pipeline (its structure tensor, block means of the nematic
   tensor, winding numbers of the block director in NumPy) over the command line without the
   figure (target: at least 10x);
@@ -226,6 +228,7 @@ def main() -> None:
     parser.add_argument("--size", type=int, default=2048)
     parser.add_argument("--memory-size", type=int, default=8192)
     parser.add_argument("--movie-frames", type=int, default=24)
+    parser.add_argument("--rounds", type=int, default=3)
     args = parser.parse_args()
 
     with tempfile.TemporaryDirectory(prefix="tazmir-bench-") as tmp:
@@ -239,34 +242,41 @@ def main() -> None:
 
         # A first run, not counted, leaves the page cache as every measured run finds it.
         run_cli(paths, folder / "out-warm-up", "--no-figure")
+        summary = json.loads((folder / "out-warm-up" / paths[0].stem / "summary.json")
+                             .read_text())
+        sigma, step = summary["sigma"], summary["grid_step"]
         shutil.rmtree(folder / "out-warm-up")
-        # Interleaved, so that a change in the machine's load touches every measurement.
-        st_before = None
-        runs = {}
-        for name, extra in (("no figure", ("--no-figure",)), ("figure", ())):
-            out = folder / f"out-{name.replace(' ', '-')}"
-            runs[name] = run_cli(paths, out, *extra)
-            summary = json.loads((out / paths[0].stem / "summary.json").read_text())
-            sigma, step = summary["sigma"], summary["grid_step"]
-            # Each run writes 48 MB of maps per image. Kept, they pile up in the page cache,
-            # which some virtual machines fill from fresh host memory at several ms per MB,
-            # a cost that would fall on the next run.
-            shutil.rmtree(out)
-            if st_before is None:
-                st_before = structure_tensor_seconds(paths, sigma)
-        st_after = structure_tensor_seconds(paths, sigma)
-        st = 0.5 * (st_before + st_after) / args.images
-        peer = skimage_seconds(paths, sigma, step) / args.images
+        # Rounds of the structure tensor and both runs, interleaved, so that a change in the
+        # machine's load touches every measurement of a round alike; the median round is
+        # the verdict, the spread shows how far the load moved.
+        ratios: dict[str, list[float]] = {"no figure": [], "figure": []}
+        walls: dict[str, list[float]] = {"no figure": [], "figure": []}
+        cpus: dict[str, list[float]] = {"no figure": [], "figure": []}
+        st_rounds = []
+        for _ in range(args.rounds):
+            st = structure_tensor_seconds(paths, sigma) / args.images
+            st_rounds.append(st)
+            for name, extra in (("no figure", ("--no-figure",)), ("figure", ())):
+                out = folder / f"out-{name.replace(' ', '-')}"
+                run = run_cli(paths, out, *extra)
+                # Each run writes 48 MB of maps per image. Kept, they pile up in the page
+                # cache, which some virtual machines fill from fresh host memory at several
+                # ms per MB, a cost that would fall on the next run.
+                shutil.rmtree(out)
+                walls[name].append(run["wall"] / args.images)
+                cpus[name].append(run["cpu"] / args.images)
+                ratios[name].append(run["wall"] / args.images / st)
+        st = float(np.median(st_rounds))
         print(f"structure tensor alone (sigma {sigma:g} px, as chosen): {st * 1e3:.0f} ms "
-              f"per image (two passes: {st_before / args.images * 1e3:.0f}, "
-              f"{st_after / args.images * 1e3:.0f} ms)")
+              f"per image (median of {args.rounds} rounds: "
+              f"{', '.join(f'{t * 1e3:.0f}' for t in st_rounds)} ms)")
         for name, budget in (("no figure", 2.0), ("figure", 3.0)):
-            run = runs[name]
-            per_image = run["wall"] / args.images
-            print(f"tazmir analyze, {name:9s}: {per_image * 1e3:5.0f} ms per image = "
-                  f"{per_image / st:.2f}x the structure tensor (budget {budget:.1f}x); "
-                  f"CPU {run['cpu'] / args.images * 1e3:.0f} ms per image")
-        no_figure = runs["no figure"]["wall"] / args.images
+            print(f"tazmir analyze, {name:9s}: {np.median(walls[name]) * 1e3:5.0f} ms per "
+                  f"image = {np.median(ratios[name]):.2f}x the structure tensor of its round "
+                  f"(budget {budget:.1f}x; rounds {', '.join(f'{r:.2f}' for r in ratios[name])})"
+                  f"; CPU {np.median(cpus[name]) * 1e3:.0f} ms per image")
+        no_figure = float(np.median(walls["no figure"]))
+        peer = skimage_seconds(paths, sigma, step) / args.images
         print(f"scikit-image pipeline (structure tensor, block means, winding numbers): "
               f"{peer * 1e3:.0f} ms per image = {peer / no_figure:.1f}x tazmir analyze "
               f"--no-figure (target >= 10x), {peer / st:.1f}x the structure tensor")
