@@ -116,20 +116,28 @@ void nematic_block_means(const NematicFieldView& field, std::size_t step, double
   parallel_for(0, block_rows, 1, [&](std::size_t lo, std::size_t hi) {
     const std::size_t used = block_cols * step;
     std::vector<double> sums(block_cols * 4);
-    std::vector<double> terms(used * 4);  // per pixel of one row: w cos, w sin, w, inside
+    // Per pixel of one row: w cos, w sin, and under a mask w and inside. Without a mask the
+    // weight is the coherence itself and every pixel lies inside, so neither is copied: the
+    // inside channel's sum is the block's pixel count, as adding ones would give exactly.
+    const std::size_t summed = field.mask ? 4 : 3;
+    std::vector<double> terms(used * (field.mask ? 4 : 2));
     double* wcos = terms.data();
     double* wsin = wcos + used;
-    double* weight = wsin + used;
-    double* inside = weight + used;
+    double* masked_weight = field.mask ? wsin + used : nullptr;
+    double* inside = field.mask ? masked_weight + used : nullptr;
+    const double pixels = static_cast<double>(step * step);
     for (std::size_t br = lo; br < hi; ++br) {
       std::fill(sums.begin(), sums.end(), 0.0);
       for (std::size_t r = br * step; r < (br + 1) * step; ++r) {
         const double* theta = field.theta + r * field.cols;
-        const double* coherence = field.weight + r * field.cols;
-        const std::uint8_t* mask = field.mask ? field.mask + r * field.cols : nullptr;
-        for (std::size_t c = 0; c < used; ++c) {
-          inside[c] = (mask == nullptr) ? 1.0 : static_cast<double>(mask[c] != 0);
-          weight[c] = coherence[c] * inside[c];
+        const double* weight = field.weight + r * field.cols;
+        if (field.mask) {
+          const std::uint8_t* mask = field.mask + r * field.cols;
+          for (std::size_t c = 0; c < used; ++c) {
+            inside[c] = static_cast<double>(mask[c] != 0);
+            masked_weight[c] = weight[c] * inside[c];
+          }
+          weight = masked_weight;
         }
         row_terms(theta, weight, wcos, wsin, used);
         for (std::size_t c = 0; c < used; ++c) {
@@ -141,14 +149,18 @@ void nematic_block_means(const NematicFieldView& field, std::size_t step, double
           wsin[c] = weight[c] * sin2;
         }
         // Each block adds its pixels row by row, left to right: a fixed order.
+        const double* row_channels[4] = {wcos, wsin, weight, inside};
         for (std::size_t bc = 0; bc < block_cols; ++bc) {
-          for (std::size_t k = 0; k < 4; ++k) {
-            const double* term = terms.data() + k * used + bc * step;
+          for (std::size_t k = 0; k < summed; ++k) {
+            const double* term = row_channels[k] + bc * step;
             double sum = sums[bc * 4 + k];
             for (std::size_t c = 0; c < step; ++c) sum += term[c];
             sums[bc * 4 + k] = sum;
           }
         }
+      }
+      if (!field.mask) {
+        for (std::size_t bc = 0; bc < block_cols; ++bc) sums[bc * 4 + 3] = pixels;
       }
       double* row_out = out + br * block_cols * 4;
       for (std::size_t i = 0; i < block_cols * 4; ++i) row_out[i] = sums[i] * scale;
