@@ -91,6 +91,23 @@ def test_nothing_is_reported_in_noise_outside_the_mask_or_at_the_border():
     assert tazmir.analyze_image(near_edge.image, pixel_size_um=1.0).defects == ()
 
 
+def test_square_windows_of_the_valid_region_match_a_direct_scan():
+    # The erosions and dilations that shape the valid region: every radius (beyond the grid
+    # too), both border conventions, grids down to one point.
+    from tazmir.defects import _box_any
+
+    rng = np.random.default_rng(3)
+    for shape in [(1, 1), (1, 6), (7, 1), (9, 13), (40, 33)]:
+        mask = rng.random(shape) > 0.8
+        for radius in (1, 2, 3, 5, 8, 50):
+            for border in (False, True):
+                padded = np.pad(mask, radius, constant_values=border)
+                side = 2 * radius + 1
+                direct = [[padded[r: r + side, c: c + side].any() for c in range(shape[1])]
+                          for r in range(shape[0])]
+                assert np.array_equal(_box_any(mask, radius, border), direct)
+
+
 @pytest.mark.parametrize("k", [2, 4], ids=["nematic", "tetratic"])
 @pytest.mark.parametrize("base_angle", [0.0, 1.2, 3.0], ids=lambda a: f"{a:.1f}")
 def test_uniform_textures_have_no_defects_and_little_deformation(base_angle, k):

@@ -195,20 +195,28 @@ def smooth_blocks(blocks: np.ndarray, step: int, radius_px: float) -> CoarseFiel
 def _box_any(mask: np.ndarray, radius: int, border: bool) -> np.ndarray:
     """Whether any point within a (2r + 1)-square window is set, ``border`` beyond the edge.
 
-    A square window by cumulative sums costs the same for every radius, where a disc of
-    shifted copies would cost r^2 passes on a large grid.
+    The square is separable: a running OR along each axis, each built by doubling, so that a
+    window of any radius costs a few boolean passes (a disc of shifted copies would cost r^2
+    passes on a large grid).
     """
     if radius <= 0:
         return mask.copy()
-    padded = np.pad(mask, radius, constant_values=border).astype(np.int32)
+    out = np.pad(mask, radius, constant_values=border)
     for axis in (0, 1):
-        total = np.cumsum(padded, axis=axis)
-        total = np.concatenate([np.zeros_like(total.take([0], axis=axis)), total], axis=axis)
-        n = padded.shape[axis]
-        upper = total.take(np.arange(2 * radius + 1, n + 1), axis=axis)
-        lower = total.take(np.arange(0, n - 2 * radius), axis=axis)
-        padded = upper - lower
-    return padded > 0
+        out = _running_any(out, 2 * radius + 1, axis)
+    return out
+
+
+def _running_any(values: np.ndarray, width: int, axis: int) -> np.ndarray:
+    """OR over each ``width`` consecutive points along ``axis`` (width - 1 points shorter)."""
+    values = np.moveaxis(values, axis, 0)
+    spans, span = values, 1  # spans[j]: OR over the span points from j on
+    while 2 * span <= width:
+        spans = spans[:-span] | spans[span:]
+        span *= 2
+    # Two windows of span points, overlapping, cover the width points from j on exactly.
+    n = values.shape[0] - width + 1
+    return np.moveaxis(spans[:n] | spans[width - span: width - span + n], 0, axis)
 
 
 def _dilate(mask: np.ndarray, radius: float) -> np.ndarray:
