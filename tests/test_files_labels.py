@@ -77,21 +77,3 @@ def test_cell_table_gives_the_tessellation_areas_and_perimeters(texture):
     assert table["touches_border"].tolist() == [True] * 4 + [False] + [True] * 4 + [False]
     assert table.loc[10, "reason"] == "only 2 pixels" and np.isnan(table.loc[10, "area_um2"])
     assert result.summary()["n_cells"] == 9
-
-
-@pytest.mark.parametrize(
-    "kwargs, error, message",
-    [
-        ({"nuclei": np.zeros((10, 10), np.int32)}, ValueError,
-         "nuclei has shape (10, 10), the image (120, 120)"),
-        ({"cells": np.zeros((120, 120))}, TypeError,
-         "cells must hold integer labels, got dtype float64"),
-        ({"cells": -np.ones((120, 120), np.int64)}, ValueError,
-         "cells labels must be non-negative 32-bit integers"),
-    ],
-    ids=["shape", "float", "negative"],
-)
-def test_unusable_label_images_are_refused(texture, kwargs, error, message):
-    with pytest.raises(error) as info:
-        tazmir.analyze_image(texture, pixel_size_um=PIXEL_UM, **kwargs)
-    assert str(info.value) == message

@@ -114,10 +114,10 @@ def test_analysis_is_reproducible_leaves_its_input_alone_and_unmeasured_parts_em
         ({"mask": np.ones((5, 5))}, ValueError, "mask has shape (5, 5), the image (16, 16)"),
         ({"nuclear_mask": np.zeros((5, 5), np.int32)}, ValueError,
          "nuclear_mask has shape (5, 5), the image (16, 16)"),
-        ({"nuclear_mask": np.zeros((16, 16))}, TypeError,
-         "nuclear_mask must hold integer labels, got dtype float64"),
-        ({"nuclear_mask": np.full((16, 16), -2, np.int32)}, ValueError,
-         "nuclear_mask labels must be non-negative 32-bit integers"),
+        ({"nuclei": np.zeros((16, 16))}, TypeError,
+         "nuclei must hold integer labels, got dtype float64"),
+        ({"cells": np.full((16, 16), -2, np.int64)}, ValueError,
+         "cells labels must be non-negative 32-bit integers"),
         ({"contours": [np.zeros((2, 2))]}, ValueError,
          "contour 0 must be an N x 2 array of at least 3 (x, y) points, got shape (2, 2)"),
         ({"contours": [[[0, 0], [1, 0], [0, 1]], [[0, 0], [1, 1], [2, 2]]]}, ValueError,
@@ -127,7 +127,7 @@ def test_analysis_is_reproducible_leaves_its_input_alone_and_unmeasured_parts_em
     ],
     ids=["1d", "complex", "nan", "inf-pixel", "negative-sigma", "zero-step", "zero-k", "odd-k",
          "too-small", "step-too-big", "sigma-word", "zero-core", "region-shape", "mask-shape",
-         "mask-float", "mask-negative", "short-contour", "collinear", "nan-contour"],
+         "nuclei-float", "cells-negative", "short-contour", "collinear", "nan-contour"],
 )
 def test_bad_input_is_refused_with_a_clear_message(kwargs, error, message):
     arguments = {"image": np.zeros((16, 16)), "pixel_size_um": 1.0, **kwargs}
