@@ -1,5 +1,6 @@
-"""Long-running-process guarantees: no leaked references or memory, inputs left untouched,
-clean exceptions for enormous sizes, and a usable module after an interrupt."""
+"""Long-running-process guarantees: no leaked references or memory, clean exceptions for
+enormous sizes, and a usable module after an interrupt (inputs left untouched: every call of
+tests/test_fuzz.py)."""
 
 import gc
 import os
@@ -89,20 +90,6 @@ def test_no_leaked_references_or_memory(capfd):
     assert blocks_after - blocks_before < 1000
     assert rss_growth < 32 * 1024 * 1024
     capfd.readouterr()  # the failing calls' diagnostics
-
-
-def test_inputs_are_never_written(capfd):
-    inputs = (IMAGE, MASK, SQUARE, THETAS, POINTS, SAMPLE, R_VALUES)
-    before = [a.copy() for a in inputs]
-    for array in inputs:
-        array.flags.writeable = False
-    try:
-        _call_all(1)
-    finally:
-        for array in inputs:
-            array.flags.writeable = True
-    assert all(old.tobytes() == new.tobytes() for old, new in zip(before, inputs))
-    capfd.readouterr()
 
 
 def _zero_strided(shape, dtype=np.float64):
