@@ -52,15 +52,6 @@ def test_known_axes_in_every_convention_from_stripes_and_ellipses(director, row_
     assert axis_distance(angles.from_skimage_orientation(region.orientation), director) < 0.02
 
 
-def test_shape_normal_angle_turns_into_the_long_axis():
-    # A rectangle long along x (the column axis) has its edge normals along y.
-    rectangle = np.array([[0.0, 0.0], [10.0, 0.0], [10.0, 1.0], [0.0, 1.0]])
-    normal = _native.analyze_shape(rectangle)["elongation_angle"]
-    assert normal == pytest.approx(math.pi / 2)
-    assert angles.normal_to_director(normal) == pytest.approx(0.0, abs=1e-12)
-    assert angles.normal_to_director(0.0) == pytest.approx(math.pi / 2)
-
-
 SAMPLES = np.append(np.linspace(0.0, math.pi, 721, endpoint=False), [math.pi - 1e-17, 5e-324])
 
 
@@ -91,3 +82,7 @@ def test_ranges_are_half_open_the_documented_way_and_scalars_stay_scalars():
     assert type(angles.fold(4.0)) is float
     assert type(angles.to_orientationj_degrees(np.float64(1.0))) is float
     assert angles.fold([4.0, -1.0]).shape == (2,)
+    # A shape's elongation axis is that of its edge normals (tests/test_shape.py): a right
+    # angle from the long axis.
+    assert (angles.normal_to_director(math.pi / 2), angles.normal_to_director(0.0)) == (
+        pytest.approx(0.0, abs=1e-12), pytest.approx(math.pi / 2))
