@@ -4,7 +4,9 @@ from __future__ import annotations
 
 import math
 import operator
+import threading
 from collections.abc import Sequence
+from concurrent.futures import Future
 from dataclasses import replace
 from typing import Any, Optional
 
@@ -23,7 +25,7 @@ from .grid import DirectorGrid, grid_to_pixels
 from .result import Defect, ImageAnalysis
 from .scales import choose_scales
 from .spatial import RipleyResult, ripley
-from .tensor import structure_tensor
+from .tensor import WHOLE_PIXELS, structure_tensor
 
 __all__ = ["analyze_image"]
 
@@ -214,6 +216,39 @@ def _shapes(contours: list[np.ndarray]) -> list[dict[str, Any]]:
         raise
 
 
+class _DisplayMaps:
+    """The structure tensor's pixel maps as float32, for display and export (the analysis
+    runs on the float64 values).
+
+    On an image analysed whole they are converted in a thread beside the defect search,
+    which leaves the other processors idle. On larger images each is converted as its
+    float64 original is let go, so that the two precisions of both maps are never held at
+    once.
+    """
+
+    def __init__(self, field: dict[str, np.ndarray], beside: bool) -> None:
+        self._field = field
+        self._converted: Optional[Future] = None
+        if beside:
+            self._converted = Future()
+            theta, coherence = field["theta"], field["coherence"]
+            threading.Thread(target=self._convert, args=(theta, coherence), daemon=True).start()
+
+    def _convert(self, theta: np.ndarray, coherence: np.ndarray) -> None:
+        assert self._converted is not None
+        try:
+            self._converted.set_result((theta.astype(np.float32), coherence.astype(np.float32)))
+        except BaseException as exc:  # raised again by result(), in the caller's thread
+            self._converted.set_exception(exc)
+
+    def result(self) -> tuple[np.ndarray, np.ndarray]:
+        if self._converted is not None:
+            self._field.clear()
+            return self._converted.result()
+        theta = self._field.pop("theta").astype(np.float32)
+        return theta, self._field.pop("coherence").astype(np.float32)
+
+
 @allocation_failures_as_memory_error
 def analyze_image(
     image: npt.ArrayLike,
@@ -297,6 +332,7 @@ def analyze_image(
         pixels, sigma, core_radius, grid_step,
         lambda s: structure_tensor(pixels, s), region,
     )
+    maps = _DisplayMaps(field, beside=pixels.size <= WHOLE_PIXELS)
     step = scales.grid_step
     coarse = smooth_blocks(blocks, step, scales.core_radius_px)
     valid = valid_region(coarse, scales.core_radius_px / step)
@@ -333,10 +369,7 @@ def analyze_image(
         cell_table, shapes = labels.measure_cells(cell_labels, pixel_size_um)
     elif outlines is not None and shapes is not None:
         cell_table = labels.measure_contours(shapes, outlines, pixel_size_um)
-    # The pixel maps are for display and export only: float32, each converted as its float64
-    # original is let go, so the two precisions of both maps are never held at once.
-    theta = field.pop("theta").astype(np.float32)
-    coherence = field.pop("coherence").astype(np.float32)
+    theta, coherence = maps.result()
     return ImageAnalysis(
         image_shape=(int(pixels.shape[0]), int(pixels.shape[1])),
         pixel_size_um=pixel_size_um,
