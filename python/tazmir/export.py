@@ -154,7 +154,7 @@ def write_maps(path: Path, frames: Sequence[Any], pixel_size_um: float,
         _write_through(handle)
 
 
-def _write_through(handle: Any) -> None:
+def _write_through(handle: Any, offset: int = 0, length: int = 0) -> None:
     """Put a file just written on disk and out of the page cache.
 
     The maps are most of a results folder: on disk before the folder is moved into place, a
@@ -166,7 +166,7 @@ def _write_through(handle: Any) -> None:
     handle.flush()
     getattr(os, "fdatasync", os.fsync)(handle.fileno())
     if hasattr(os, "posix_fadvise"):
-        os.posix_fadvise(handle.fileno(), 0, 0, os.POSIX_FADV_DONTNEED)
+        os.posix_fadvise(handle.fileno(), offset, length, os.POSIX_FADV_DONTNEED)
 
 
 @dataclass(frozen=True)
@@ -205,6 +205,7 @@ class MapsFile:
             handle.seek(self.offset + t * frame_bytes)
             for plane in _map_planes(result):
                 handle.write(np.ascontiguousarray(plane, dtype=np.float32).data)
+            _write_through(handle, self.offset + t * frame_bytes, frame_bytes)
         return dataclasses.replace(result, theta=None, coherence=None)
 
     def attach(self, t: int, result: Any) -> Any:
