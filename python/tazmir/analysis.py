@@ -5,7 +5,7 @@ from __future__ import annotations
 import math
 import operator
 import threading
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from concurrent.futures import Future
 from dataclasses import replace
 from typing import Any, Optional
@@ -216,37 +216,24 @@ def _shapes(contours: list[np.ndarray]) -> list[dict[str, Any]]:
         raise
 
 
-class _DisplayMaps:
-    """The structure tensor's pixel maps as float32, for display and export (the analysis
-    runs on the float64 values).
+def _beside(function: Callable[..., Any], *args: Any) -> Future:
+    """``function(*args)`` run in a thread of its own: the steps around the structure tensor
+    run on one processor and leave the others idle. Its exception, if any, is raised again
+    by ``result()`` in the caller's thread."""
+    future: Future = Future()
 
-    On an image analysed whole they are converted in a thread beside the defect search,
-    which leaves the other processors idle. On larger images each is converted as its
-    float64 original is let go, so that the two precisions of both maps are never held at
-    once.
-    """
-
-    def __init__(self, field: dict[str, np.ndarray], beside: bool) -> None:
-        self._field = field
-        self._converted: Optional[Future] = None
-        if beside:
-            self._converted = Future()
-            theta, coherence = field["theta"], field["coherence"]
-            threading.Thread(target=self._convert, args=(theta, coherence), daemon=True).start()
-
-    def _convert(self, theta: np.ndarray, coherence: np.ndarray) -> None:
-        assert self._converted is not None
+    def run() -> None:
         try:
-            self._converted.set_result((theta.astype(np.float32), coherence.astype(np.float32)))
-        except BaseException as exc:  # raised again by result(), in the caller's thread
-            self._converted.set_exception(exc)
+            future.set_result(function(*args))
+        except BaseException as exc:
+            future.set_exception(exc)
 
-    def result(self) -> tuple[np.ndarray, np.ndarray]:
-        if self._converted is not None:
-            self._field.clear()
-            return self._converted.result()
-        theta = self._field.pop("theta").astype(np.float32)
-        return theta, self._field.pop("coherence").astype(np.float32)
+    threading.Thread(target=run, daemon=True).start()
+    return future
+
+
+def _float32_maps(theta: np.ndarray, coherence: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    return theta.astype(np.float32), coherence.astype(np.float32)
 
 
 @allocation_failures_as_memory_error
@@ -328,11 +315,19 @@ def analyze_image(
     outlines = None if contours is None else _as_contours(contours)
     cell_labels = None if cells is None else labels.as_labels(cells, pixels.shape, "cells")
 
+    # An image analysed whole is converted to float64 while its fibre width is measured,
+    # and its float32 display maps while the defects are found. Larger images convert in
+    # strips, and each map as its float64 original is let go, to bound the peak memory.
+    whole = pixels.size <= WHOLE_PIXELS
+    as_float = (_beside(np.ascontiguousarray, pixels, np.float64)
+                if whole and sigma == "auto" and pixels.dtype != np.float64 else None)
     scales, field, blocks = choose_scales(
         pixels, sigma, core_radius, grid_step,
-        lambda s: structure_tensor(pixels, s), region,
+        lambda s: structure_tensor(pixels if as_float is None else as_float.result(), s),
+        region,
     )
-    maps = _DisplayMaps(field, beside=pixels.size <= WHOLE_PIXELS)
+    as_float = None  # the float64 copy of the image is let go
+    display = _beside(_float32_maps, field["theta"], field["coherence"]) if whole else None
     step = scales.grid_step
     coarse = smooth_blocks(blocks, step, scales.core_radius_px)
     valid = valid_region(coarse, scales.core_radius_px / step)
@@ -369,7 +364,12 @@ def analyze_image(
         cell_table, shapes = labels.measure_cells(cell_labels, pixel_size_um)
     elif outlines is not None and shapes is not None:
         cell_table = labels.measure_contours(shapes, outlines, pixel_size_um)
-    theta, coherence = maps.result()
+    if display is None:
+        theta = field.pop("theta").astype(np.float32)
+        coherence = field.pop("coherence").astype(np.float32)
+    else:
+        field.clear()
+        theta, coherence = display.result()
     return ImageAnalysis(
         image_shape=(int(pixels.shape[0]), int(pixels.shape[1])),
         pixel_size_um=pixel_size_um,
