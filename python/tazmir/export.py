@@ -154,7 +154,7 @@ def write_maps(path: Path, frames: Sequence[Any], pixel_size_um: float,
         _write_through(handle)
 
 
-def _write_through(handle: Any, offset: int = 0, length: int = 0) -> None:
+def _write_through(handle: Any) -> None:
     """Put a file just written on disk and out of the page cache.
 
     The maps are most of a results folder: on disk before the folder is moved into place, a
@@ -165,8 +165,15 @@ def _write_through(handle: Any, offset: int = 0, length: int = 0) -> None:
     """
     handle.flush()
     getattr(os, "fdatasync", os.fsync)(handle.fileno())
+    _release(handle)
+
+
+def _release(handle: Any) -> None:
+    """Let the page cache go of a file's pages: those already on disk are dropped, the others
+    start on their way there (without waiting) and go at a later call."""
+    handle.flush()
     if hasattr(os, "posix_fadvise"):
-        os.posix_fadvise(handle.fileno(), offset, length, os.POSIX_FADV_DONTNEED)
+        os.posix_fadvise(handle.fileno(), 0, 0, os.POSIX_FADV_DONTNEED)
 
 
 @dataclass(frozen=True)
@@ -196,16 +203,18 @@ class MapsFile:
         return np.memmap(self.path, dtype=np.float32, mode=mode, offset=self.offset,
                          shape=self.shape)
 
-    def store(self, t: int, result: Any) -> Any:
+    def store(self, t: int, result: Any, *, wait: bool = False) -> Any:
         """Write frame ``t``'s maps; return the result without them (`attach` puts them back
-        as views of the file), light enough to send from a worker."""
+        as views of the file), light enough to send from a worker. With ``wait`` (for a
+        thread beside the analysis) the frame is on disk on return; otherwise it goes there
+        in the background, and the folder's writer puts the whole file through at the end."""
         frame_bytes = int(np.prod(self.shape[1:])) * 4
         # Plain writes, not a writable memory map: a full disk is an OSError, not a crash.
         with open(self.path, "r+b") as handle:
             handle.seek(self.offset + t * frame_bytes)
             for plane in _map_planes(result):
                 handle.write(np.ascontiguousarray(plane, dtype=np.float32).data)
-            _write_through(handle, self.offset + t * frame_bytes, frame_bytes)
+            (_write_through if wait else _release)(handle)
         return dataclasses.replace(result, theta=None, coherence=None)
 
     def attach(self, t: int, result: Any) -> Any:
@@ -319,7 +328,9 @@ def write_results(
         if pattern is not None:
             (stage / "ripley.csv").write_text(pattern.to_csv(), encoding="utf-8")
         if maps_file is not None:
-            os.replace(maps_file, stage / "maps.tif")  # filled while the frames were analysed
+            with open(maps_file, "rb+") as handle:  # filled while the frames were analysed
+                _write_through(handle)
+            os.replace(maps_file, stage / "maps.tif")
         else:
             write_maps(stage / "maps.tif", frames, result.pixel_size_um,
                        getattr(result, "frame_interval_s", None))

@@ -358,7 +358,7 @@ def _analyze_frames(
                         continue
                     if stored is not None:
                         results.append(stored.result())
-                    stored = writer.submit(maps.store, t, result)
+                    stored = writer.submit(maps.store, t, result, wait=True)
                 if stored is not None:
                     results.append(stored.result())
         else:
