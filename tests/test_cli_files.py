@@ -1,6 +1,8 @@
 """tazmir analyze on a lab's files: metadata, labels, maps, and runs that are safe to repeat."""
 
+import errno
 import json
+import os
 import threading
 
 import numpy as np
@@ -130,6 +132,20 @@ def test_interrupt_and_write_errors_leave_no_partial_files(lab, tmp_path, capsys
     assert len(err) == 2 and err[0] == (f"tazmir: {folder / 'a.tif'}: cannot write results: "
                                         "[Errno 28] No space left on device")
     assert sorted(read_outputs(tmp_path / "full")) == ["summary.csv"]
+
+    # The maps are synced to disk before their folder appears: a mount that cannot sync
+    # still gets its results, a sync that fails is a failed write.
+    monkeypatch.setattr(export, "write_maps", real)
+    for code, status in ((errno.ENOSYS, 0), (errno.EIO, 1)):
+        monkeypatch.setattr(os, "fdatasync", lambda fd, code=code: _raise(OSError(code, "")))
+        assert analyze(*inputs, "--out", tmp_path / f"sync{code}") == status
+    err = capsys.readouterr().err.splitlines()
+    assert err[0] == f"tazmir: {folder / 'a.tif'}: cannot write results: [Errno 5] "
+    assert sorted(read_outputs(tmp_path / f"sync{errno.EIO}")) == ["summary.csv"]
+
+
+def _raise(exc: Exception) -> None:
+    raise exc
 
 
 @pytest.mark.parametrize("limit, overlapped", [(1 << 40, True), (0, False)],

@@ -10,6 +10,7 @@ from __future__ import annotations
 import contextlib
 import csv
 import dataclasses
+import errno
 import io
 import json
 import math
@@ -154,6 +155,10 @@ def write_maps(path: Path, frames: Sequence[Any], pixel_size_um: float,
         _write_through(handle)
 
 
+# What a file system answers to a sync it does not offer.
+_UNSUPPORTED = {errno.EINVAL, errno.ENOSYS, errno.ENOTSUP, errno.EOPNOTSUPP}
+
+
 def _write_through(handle: Any) -> None:
     """Put a file just written on disk and out of the page cache.
 
@@ -164,7 +169,13 @@ def _write_through(handle: Any) -> None:
     much as the disk write itself).
     """
     handle.flush()
-    getattr(os, "fdatasync", os.fsync)(handle.fileno())
+    try:
+        getattr(os, "fdatasync", os.fsync)(handle.fileno())
+    except OSError as exc:
+        # A file system that cannot sync (some network and FUSE mounts) still holds the
+        # file; a failed write-back (EIO, ENOSPC) is a failed write.
+        if exc.errno not in _UNSUPPORTED:
+            raise
     _release(handle)
 
 
@@ -173,7 +184,8 @@ def _release(handle: Any) -> None:
     start on their way there (without waiting) and go at a later call."""
     handle.flush()
     if hasattr(os, "posix_fadvise"):
-        os.posix_fadvise(handle.fileno(), 0, 0, os.POSIX_FADV_DONTNEED)
+        with contextlib.suppress(OSError):  # advice only
+            os.posix_fadvise(handle.fileno(), 0, 0, os.POSIX_FADV_DONTNEED)
 
 
 @dataclass(frozen=True)
