@@ -18,7 +18,7 @@ from dataclasses import dataclass, field, replace
 from pathlib import Path
 from typing import Any, Optional
 
-from . import _heap
+from ._workers import process_pool
 from .analysis import analyze_image
 from .export import MapsFile, write_results
 from .files import output_names, read_summary, write_summary_csv
@@ -257,17 +257,6 @@ def _discard(path: Optional[str]) -> None:
         Path(path).unlink(missing_ok=True)
 
 
-def _limit_threads(threads: int) -> None:
-    import signal
-
-    # Ctrl-C goes to the parent, which stops the workers; they must not die mid-task first.
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-    # Each worker process has its own core thread pool: share the processors between them
-    # unless the user chose a size.
-    os.environ.setdefault("TAZMIR_NUM_THREADS", str(threads))
-    _heap.manage()
-
-
 def _serial(todo: Sequence[tuple[str, str]], options: AnalysisOptions, frame_workers: int,
             out_dir: Path) -> Iterator[FileOutcome]:
     for path, name in todo:
@@ -281,15 +270,7 @@ def _serial(todo: Sequence[tuple[str, str]], options: AnalysisOptions, frame_wor
 def _local_processes(
     paths: Sequence[str], options: AnalysisOptions, workers: int
 ) -> Iterator[FileOutcome]:
-    import multiprocessing
-    from concurrent.futures import ProcessPoolExecutor  # only when files are spread
-
-    threads = max(1, (os.cpu_count() or 1) // workers)
-    # spawn, not fork: the parent may already run threads (the core's pool, a progress bar).
-    context = multiprocessing.get_context("spawn")
-    executor = ProcessPoolExecutor(
-        workers, mp_context=context, initializer=_limit_threads, initargs=(threads,)
-    )
+    executor = process_pool(workers)
     try:
         # At most two tasks per worker wait: results hold whole analyses.
         pending: list[Future] = []

@@ -23,7 +23,7 @@ import numpy.typing as npt
 
 import _native
 
-from . import _heap
+from ._workers import process_pool
 from .analysis import analyze_image
 from .export import DEFECT_COLUMNS, MapsFile, defect_rows
 from .result import Defect, ImageAnalysis
@@ -292,30 +292,6 @@ def link_defects(
     return tuple(out)
 
 
-def _limit_threads(threads: int) -> None:
-    import os
-
-    # Frame workers share the processors: each gets its part of them for the core's pool.
-    os.environ.setdefault("TAZMIR_NUM_THREADS", str(threads))
-    _heap.manage()  # a frame worker analyses frames and nothing else
-
-
-def _frame_pool(workers: int) -> Any:
-    import multiprocessing
-    from concurrent.futures import ProcessPoolExecutor  # only when frames are spread
-    import os
-
-    # spawn, not fork: the parent may already run threads (the core's pool, a progress bar).
-    context = multiprocessing.get_context("spawn")
-    threads = max(1, (os.cpu_count() or 1) // workers)
-    executor = ProcessPoolExecutor(workers, mp_context=context, initializer=_limit_threads,
-                                   initargs=(threads,))
-    # Start the workers (interpreter, NumPy, the core) while the first frame is analysed here.
-    for _ in range(workers):
-        executor.submit(math.sqrt, 1.0)
-    return executor
-
-
 def _prepare_linking() -> None:
     """Import trackpy (about a second, with scipy.stats) while the first frames run
     elsewhere, instead of after the last."""
@@ -340,7 +316,7 @@ def _analyze_frames(
         raise ValueError("the movie has no frames") from None
     own = executor is None and workers > 1
     if own:
-        executor = _frame_pool(workers)
+        executor = process_pool(workers)
     try:
         first = analyze_image(first_image, **options, **_labels_at(nuclei, cells, 0))
         # One set of scales for every frame, chosen on the first.
