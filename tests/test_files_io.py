@@ -1,5 +1,7 @@
 """Reading files as labs write them: axes, pixel size and frame interval from the metadata."""
 
+import pickle
+
 import numpy as np
 import pytest
 
@@ -113,3 +115,26 @@ def test_unreadable_and_non_square_files_say_why(tmp_path, name, message):
     with pytest.raises(ImageReadError) as info:
         read_image(tmp_path / name)
     assert str(info.value).startswith(message)
+
+
+def test_frames_read_by_reference_in_another_process_are_the_planes(tmp_path):
+    # What frame workers receive instead of the pixels: a reference they read from the file.
+    movie = np.arange(4 * 2 * 12 * 16, dtype=np.uint16).reshape(4, 2, 12, 16)
+    tifffile.imwrite(tmp_path / "tc.tif", movie, **ij("TCYX"))
+    with read_image(tmp_path / "tc.tif", lazy=True) as image:
+        planes = select_planes(image, channel=1)
+        for stored in (planes, planes.as_stored()):
+            refs = [pickle.dumps(stored.stored_frame(t)) for t in range(4)]
+            assert max(map(len, refs)) < 1000
+            for t, ref in enumerate(refs):
+                frame = pickle.loads(ref).read()
+                assert frame.dtype == stored[t].dtype
+                np.testing.assert_array_equal(frame, movie[t, 1])
+        with pytest.raises(IndexError):
+            planes.stored_frame(4)
+        # A file rewritten while its frames are out is an error, not a frame of another movie.
+        tifffile.imwrite(tmp_path / "tc.tif", movie[:, :, :6], **ij("TCYX"))
+        with pytest.raises(ImageReadError, match="changed while"):
+            pickle.loads(refs[2]).read()
+    # Pixels held in memory have no file to read from.
+    assert select_planes(read_image(tmp_path / "tc.tif"), channel=0).stored_frame(0) is None

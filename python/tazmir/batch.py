@@ -187,11 +187,14 @@ def _analyse(path: str, options: AnalysisOptions, frame_workers: int,
             if maps_path is not None and not on_cluster and len(planes) > 1:
                 maps = MapsFile.create(maps_path, len(planes), planes.frame_shape, pixel_size,
                                        interval)
-            result = _movie(
-                planes, frame_workers, on_cluster, frame_interval_s=interval,
-                search_range_um=options.search_range_um, memory=options.memory, maps=maps,
-                **labels, **common,
-            )
+            try:
+                result = _movie(
+                    planes, frame_workers, on_cluster, frame_interval_s=interval,
+                    search_range_um=options.search_range_um, memory=options.memory, maps=maps,
+                    **labels, **common,
+                )
+            except ImageReadError as exc:  # a worker reading its frame
+                raise InputError(f"cannot read image: {exc}") from None
             shown = planes[len(planes) - 1]
         else:
             result = analyze_image(first, **labels, **common)

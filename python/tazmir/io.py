@@ -10,6 +10,8 @@ Movies are read one page at a time, so a long recording is never in memory as a 
 from __future__ import annotations
 
 import math
+import os
+import threading
 import xml.etree.ElementTree as ElementTree
 from collections.abc import Iterator
 from dataclasses import dataclass, field, replace
@@ -334,11 +336,73 @@ class Planes:
         for t in range(self.n_frames):
             yield self[t]
 
+    def stored_frame(self, t: int) -> Optional[StoredFrame]:
+        """Frame ``t`` as a reference that another process reads from the file itself (a
+        few hundred bytes to send instead of the pixels), or None when the frames are not
+        pages of a file on disk."""
+        reader = self.image._reader
+        if self.image.path is None or not isinstance(reader, _TiffPages) or not reader.paged:
+            return None
+        if not 0 <= t < self.n_frames:
+            raise IndexError(f"frame {t} out of range for {self.n_frames} frames")
+        path = os.path.abspath(self.image.path)  # workers may start elsewhere
+        stat = os.stat(path)
+        return StoredFrame(path, (stat.st_mtime_ns, stat.st_size), self.image.axes,
+                           self.image.shape, self.index, self.n_frames, self.colour,
+                           self.labels, t)
+
     def as_stored(self) -> Planes:
         """These planes with grey frames in their stored type (16-bit stays 16-bit; colour
         is still converted): the analysis converts them strip by strip, so a large frame
         never exists as float64 in full."""
         return self if self.colour else replace(self, labels=True)
+
+
+@dataclass(frozen=True)
+class StoredFrame:
+    """One frame of a movie file, read where it is analysed (`Planes.stored_frame`)."""
+
+    path: str
+    stamp: tuple[int, int]  # modification time (ns) and size when the movie was opened
+    axes: str
+    shape: tuple[int, ...]
+    index: tuple[Any, ...]
+    n_frames: int
+    colour: bool
+    labels: bool
+    t: int
+
+    def read(self) -> np.ndarray:
+        """The frame as `Planes` gives it; raises ImageReadError when the file has changed
+        since the movie was opened."""
+        with _held_lock:
+            image = _held_file(self.path, self.stamp)
+            if (image.axes, image.shape) != (self.axes, self.shape):
+                raise ImageReadError(f"{self.path} changed while its frames were analysed")
+            return Planes(image, self.index, self.n_frames, self.n_frames > 1, self.colour,
+                          self.labels)[self.t]
+
+
+# The movie file whose frames this process reads, kept open from frame to frame. One lock:
+# the threads of a Dask worker share the file handle, and a read is a seek and a read.
+_held: dict[str, Any] = {}
+_held_lock = threading.Lock()
+
+
+def _held_file(path: str, stamp: tuple[int, int]) -> ImageData:
+    try:
+        stat = os.stat(path)
+    except OSError as exc:
+        raise ImageReadError(f"cannot read {path}: {exc.strerror or exc}") from None
+    if (stat.st_mtime_ns, stat.st_size) != stamp:
+        raise ImageReadError(f"{path} changed while its frames were analysed")
+    held = _held.get("file")
+    if held is None or held[0] != (path, stamp):
+        if held is not None:
+            del _held["file"]
+            held[1].close()
+        _held["file"] = ((path, stamp), read_image(path, lazy=True))
+    return _held["file"][1]
 
 
 def _channel_list(image: ImageData, count: int) -> str:

@@ -13,7 +13,7 @@ import contextlib
 import dataclasses
 import math
 import warnings
-from collections.abc import Iterable, Sequence
+from collections.abc import Iterable, Iterator, Sequence
 from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass
 from typing import Any, Optional
@@ -26,6 +26,7 @@ import _native
 from ._workers import process_pool
 from .analysis import analyze_image
 from .export import DEFECT_COLUMNS, MapsFile, defect_rows
+from .io import StoredFrame
 from .result import Defect, ImageAnalysis
 
 __all__ = ["MovieAnalysis", "TRACK_COLUMNS", "analyze_movie", "link_defects"]
@@ -301,6 +302,8 @@ def _prepare_linking() -> None:
 
 def _analyze_frame(image: Any, t: int, maps: Optional[MapsFile], options: dict[str, Any]
                    ) -> ImageAnalysis:
+    if isinstance(image, StoredFrame):
+        image = image.read()
     result = analyze_image(image, **options)
     return result if maps is None else maps.store(t, result)
 
@@ -340,9 +343,9 @@ def _analyze_frames(
         else:
             # Keep only a few frames in flight, so a long movie is never read whole.
             pending: list[Future] = []
-            for t, image in enumerate(iterator, start=1):
+            for t, image in enumerate(_sent_frames(frames, iterator), start=1):
                 pending.append(executor.submit(
-                    _analyze_frame, np.asarray(image), t, maps,
+                    _analyze_frame, image, t, maps,
                     {**options, **_labels_at(nuclei, cells, t)}))
                 if t == 1:
                     _prepare_linking()
@@ -355,6 +358,17 @@ def _analyze_frames(
     if maps is not None:
         results = [maps.attach(t, result) for t, result in enumerate(results)]
     return results
+
+
+def _sent_frames(frames: Iterable[npt.ArrayLike], rest: Iterator[npt.ArrayLike]
+                 ) -> Iterator[Any]:
+    """What the workers receive for the frames after the first: the pixels, or for the pages
+    of a movie file a reference that each worker reads itself, sparing this process reading,
+    copying and piping every frame."""
+    stored = getattr(frames, "stored_frame", None)
+    if stored is None or stored(0) is None:
+        return (np.asarray(image) for image in rest)
+    return (stored(t) for t in range(1, len(frames)))  # type: ignore[arg-type]
 
 
 def _labels_at(nuclei: Any, cells: Any, t: int) -> dict[str, Any]:
