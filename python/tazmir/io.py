@@ -347,9 +347,8 @@ class Planes:
             raise IndexError(f"frame {t} out of range for {self.n_frames} frames")
         path = os.path.abspath(self.image.path)  # workers may start elsewhere
         stat = os.stat(path)
-        return StoredFrame(path, (stat.st_mtime_ns, stat.st_size), self.image.axes,
-                           self.image.shape, self.index, self.n_frames, self.colour,
-                           self.labels, t)
+        return StoredFrame(path, (stat.st_mtime_ns, stat.st_size), self.index, self.n_frames,
+                           self.colour, self.labels, t)
 
     def as_stored(self) -> Planes:
         """These planes with grey frames in their stored type (16-bit stays 16-bit; colour
@@ -364,8 +363,6 @@ class StoredFrame:
 
     path: str
     stamp: tuple[int, int]  # modification time (ns) and size when the movie was opened
-    axes: str
-    shape: tuple[int, ...]
     index: tuple[Any, ...]
     n_frames: int
     colour: bool
@@ -377,8 +374,6 @@ class StoredFrame:
         since the movie was opened."""
         with _held_lock:
             image = _held_file(self.path, self.stamp)
-            if (image.axes, image.shape) != (self.axes, self.shape):
-                raise ImageReadError(f"{self.path} changed while its frames were analysed")
             return Planes(image, self.index, self.n_frames, self.n_frames > 1, self.colour,
                           self.labels)[self.t]
 
@@ -393,7 +388,7 @@ def _held_file(path: str, stamp: tuple[int, int]) -> ImageData:
     try:
         stat = os.stat(path)
     except OSError as exc:
-        raise ImageReadError(f"cannot read {path}: {exc.strerror or exc}") from None
+        raise ImageReadError(f"{path}: {exc.strerror or exc}") from None
     if (stat.st_mtime_ns, stat.st_size) != stamp:
         raise ImageReadError(f"{path} changed while its frames were analysed")
     held = _held.get("file")
