@@ -29,7 +29,7 @@ from tazmir.scales import choose_scales
 from tazmir.synthetic import fibrous_texture, synthetic_tissue
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests"))
-from test_defects import match  # noqa: E402  (one matching rule for tests and benchmark)
+from conftest import match_defects as match  # noqa: E402  (one matching rule for both)
 
 
 class Found:
